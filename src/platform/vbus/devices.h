@@ -1,0 +1,82 @@
+// Devices of the virtual bus and the files opened on them. Every member is
+// guarded by the kernel lock. Internal to the bus.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel.h"
+#include "vbus_control.h"
+
+namespace vbus {
+
+struct FileObject;
+
+struct Device {
+    enum class Kind { Hid, Legacy };
+    DeviceId id = 0;
+    Kind kind = Kind::Hid;
+    GUID cls{};
+    std::string path;
+    bool plugged = true;
+    DWORD openError = 0;
+    DWORD readError = 0;
+    DWORD detailSize = 0;
+    DWORD detailQueryError = 0;
+    std::vector<FileObject*> files;  // open files, for completions and counts
+
+    // HID.
+    HidDeviceSpec hid;
+    std::deque<Report> input;  // waits here until a read takes it
+    std::vector<Report> output;
+
+    // Legacy.
+    bool streaming = false;
+    std::deque<LegacyStep> script;
+    std::size_t streamIndex = 0;
+    std::chrono::steady_clock::time_point nextRecordDue{};
+};
+
+struct PendingRead {
+    LPOVERLAPPED overlapped = nullptr;
+    std::uint8_t* buffer = nullptr;
+    DWORD length = 0;
+    std::shared_ptr<Object> event;  // keeps the completion event alive
+};
+
+struct FileObject : Object {
+    FileObject() : Object(Kind::File) {}
+    std::shared_ptr<Device> device;
+    bool overlapped = false;
+    bool pending = false;
+    PendingRead read;
+};
+
+// A synchronous read a thread is blocked in; CancelSynchronousIo sets `cancelled`.
+struct SyncRead {
+    bool cancelled = false;
+};
+
+// The bus's devices, in enumeration order; with the lock held.
+std::vector<std::shared_ptr<Device>>& population();
+
+// With the lock held: the plugged device that has `path`, or null.
+std::shared_ptr<Device> findDevice(const std::string& path);
+
+// With the lock held: the error SetupDiGetClassDevsA is to fail with for `cls`, or 0.
+DWORD classDevsError(const GUID& cls);
+
+bool isClass(const Device& device, const GUID& cls);
+
+// With the lock held: hands `report` to the device's oldest pending overlapped
+// read, or queues it.
+void deliver(Kernel& k, Device& device, const Report& report);
+
+// With the lock held: DWORD statuses kept in OVERLAPPED::Internal.
+constexpr ULONG_PTR statusPending = 0x103;
+
+}  // namespace vbus
