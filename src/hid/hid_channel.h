@@ -34,6 +34,10 @@ bool findHidPad(std::int32_t ordinal);
 // was found or the reader could not start.
 bool openHidPort(std::int32_t ordinal);
 
+// With a pad in the slot: empties the ring, starts the reader thread on the
+// pad's path and pauses 10 ms. On false the write handle is closed.
+bool startHidReader();
+
 // Stops the reader, waits for its thread to end, then releases the pad.
 // Bounded: the reader wakes on its stop event. Bytes left in the ring stay.
 void closeHidPort();

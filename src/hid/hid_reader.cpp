@@ -127,6 +127,10 @@ bool openHidPort(std::int32_t ordinal) {
         portState.readerRunning.store(0);
         return false;
     }
+    return startHidReader();
+}
+
+bool startHidReader() {
     resetRing(ring);
     HANDLE thread = CreateThread(nullptr, readerStack, hidReaderMain, nullptr, 0, nullptr);
     portState.readerThread.store(thread);

@@ -21,6 +21,10 @@ std::atomic<HANDLE>& legacyDevice();
 // THREAD_PRIORITY_TIME_CRITICAL. False when no pad or no thread.
 bool openLegacyPort(std::int32_t ordinal);
 
+// Takes `pad` (an open device handle) as the port's device and starts the
+// reader on it at THREAD_PRIORITY_TIME_CRITICAL. On false the pad is closed.
+bool startLegacyReader(HANDLE pad);
+
 // Stops the reader, ending its pending read, waits for its thread to end and
 // closes the pad; bounded even when the pad is silent. With no legacy port
 // open, returns at once. Points left in the queue stay.

@@ -60,8 +60,12 @@ bool openLegacyPort(std::int32_t ordinal) {
     portState.stopRequested.store(0);
     portState.readerThread.store(nullptr);
     HANDLE pad = openLegacyDevice(ordinal);
-    device.store(pad);
     if (pad == nullptr) return false;
+    return startLegacyReader(pad);
+}
+
+bool startLegacyReader(HANDLE pad) {
+    device.store(pad);
     HANDLE thread = CreateThread(nullptr, readerStack, legacyReaderMain, nullptr, 0, nullptr);
     portState.readerThread.store(thread);
     if (thread == nullptr) {
