@@ -53,6 +53,7 @@ std::uint8_t takeByte(SerialRing& ring) {
 }
 
 void takeBytes(SerialRing& ring, std::uint8_t* out, std::uint32_t count) {
+    if (count == 0) return;  // `out` may then be null, which memcpy must never see
     const std::uint32_t read = ring.readPosition.load(std::memory_order_relaxed);  // ours
     (void)ring.writePosition.load(std::memory_order_acquire);  // the bytes are published
     const std::uint32_t first = std::min(count, SerialRing::storageSize - read);
