@@ -120,8 +120,15 @@ TEST_F(LossTest, AStallingConsumerLosesWholeTailsOnlyAtTheLimit) {
             boundaries.push_back(got.size());
         },
         [&] {
-            // Mostly brisk, sometimes long enough for the ring to fill.
-            if (stalls.below(8) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(stalls.below(60)));
+            // Mostly brisk; sometimes a pause of its own length, sometimes one
+            // that lasts until the ring is full and a little beyond.
+            const unsigned roll = stalls.below(16);
+            if (roll == 0) {
+                testing::eventually([] { return queuedBytes(serialRing()) >= limit; }, 1000);
+                std::this_thread::sleep_for(std::chrono::milliseconds(stalls.below(20)));
+            } else if (roll == 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(stalls.below(60)));
+            }
         });
 
     Random noise(12);
