@@ -61,6 +61,14 @@ Kind pick(Random& random) {
 
 bool isHid(Kind k) { return k <= Kind::HidNoThread; }
 
+const char* nameOf(Kind k) {
+    static const char* const names[] = {"hid-traffic", "hid-silent", "hid-refused", "hid-no-pad",
+                                        "hid-no-thread", "legacy-stream", "legacy-silent",
+                                        "legacy-at-once", "legacy-refused", "legacy-no-pad",
+                                        "legacy-no-thread"};
+    return names[static_cast<int>(k)];
+}
+
 TEST_F(CyclesTest, TenThousandOpenCloseCyclesLeaveNothingBehind) {
     const std::size_t cycles = scaled(10000);
     vbus::clearPopulation();
@@ -201,10 +209,11 @@ TEST_F(CyclesTest, TenThousandOpenCloseCyclesLeaveNothingBehind) {
     addFigure("worst cycle close", text);
     std::string byKind;
     for (const auto& [kind, worst] : worstByKind) {
-        std::snprintf(text, sizeof text, "%s%d:%.1f", byKind.empty() ? "" : " ", static_cast<int>(kind), worst);
+        std::snprintf(text, sizeof text, "%s%s %zu/%.1f", byKind.empty() ? "" : ", ", nameOf(kind),
+                      counts[kind], worst);
         byKind += text;
     }
-    std::printf("worst close by kind (ms): %s\n", byKind.c_str());
+    std::printf("cycles and worst close (ms) by kind: %s\n", byKind.c_str());
 }
 
 }  // namespace
