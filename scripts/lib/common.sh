@@ -27,7 +27,7 @@ require_packages() {
 
 # The packages every build needs.
 require_build_packages() {
-  require_packages cmake ninja-build g++ googletest openjdk-17-jdk-headless junit5 \
+  require_packages cmake ninja-build g++ python3 googletest openjdk-17-jdk-headless junit5 \
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 }
 

@@ -25,4 +25,13 @@ void closePort() {
     }
 }
 
+DWORD runReaderThread(void (*reader)()) {
+    try {
+        reader();
+    } catch (...) {
+    }
+    portState.readerRunning.store(0);
+    return 0;
+}
+
 }  // namespace halvix

@@ -30,4 +30,8 @@ bool openPort(const char* name);
 // Closes the port in use; with none open, returns at once. Caller's thread only.
 void closePort();
 
+// The body of a reader thread: runs `reader` to its end, catching everything
+// so that no exception leaves the thread, then clears readerRunning.
+DWORD runReaderThread(void (*reader)());
+
 }  // namespace halvix

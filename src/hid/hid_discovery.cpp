@@ -1,17 +1,11 @@
 // Finding the n-th HID pad among the system's HID interfaces.
 #include "hid/hid_channel.h"
 #include "legacy/device_lookup.h"
+#include "platform/scoped_handle.h"
 
 namespace halvix {
 
 namespace {
-
-struct OpenDevice {
-    HANDLE handle;
-    ~OpenDevice() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-};
 
 bool isPad(HANDLE device) {
     HIDD_ATTRIBUTES attributes{};
@@ -48,13 +42,12 @@ bool findHidPad(std::int32_t ordinal) {
             if (!candidate.enumerated) return false;
             continue;
         }
-        OpenDevice device{CreateFileA(candidate.devicePath(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr)};
-        if (device.handle == INVALID_HANDLE_VALUE || !isPad(device.handle)) continue;
+        ScopedHandle device(CreateFileA(candidate.devicePath(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+        if (!device.valid() || !isPad(device.get())) continue;
         if (matches == ordinal) {
-            slot.writeHandle.store(device.handle);
-            device.handle = INVALID_HANDLE_VALUE;
+            slot.writeHandle.store(device.release());
             slot.padPath.store(candidate.release());
             return true;
         }

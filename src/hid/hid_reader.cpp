@@ -5,6 +5,7 @@
 #include "binding/port_state.h"
 #include "hid/hid_channel.h"
 #include "legacy/device_lookup.h"
+#include "platform/scoped_handle.h"
 
 namespace halvix {
 
@@ -17,26 +18,6 @@ constexpr SIZE_T readerStack = 0x8000;
 constexpr DWORD startPauseMs = 10;
 constexpr DWORD closePollMs = 10;
 constexpr DWORD reportSize = 9;
-
-class Handle {
-public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() {
-        if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-
-private:
-    HANDLE h_;
-};
 
 bool stopping() { return portState.stopRequested.load() != 0; }
 
@@ -79,10 +60,10 @@ void readReports(HANDLE device, HANDLE readDone, HANDLE stop) {
 
 void runReader() {
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A path = padSlot.padPath.load();
-    Handle device(CreateFileA(path->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr));
-    Handle readDone(CreateEventA(nullptr, TRUE, TRUE, ""));
+    ScopedHandle device(CreateFileA(path->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr));
+    ScopedHandle readDone(CreateEventA(nullptr, TRUE, TRUE, ""));
     HANDLE stop = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // Published before the first test of stopRequested; the close sets that
     // flag before it takes the event, so one of the two sees the other.
@@ -107,14 +88,7 @@ void runReader() {
     }
 }
 
-DWORD WINAPI hidReaderMain(LPVOID) {
-    try {
-        runReader();
-    } catch (...) {
-    }
-    portState.readerRunning.store(0);
-    return 0;
-}
+DWORD WINAPI hidReaderMain(LPVOID) { return runReaderThread(runReader); }
 
 }  // namespace
 

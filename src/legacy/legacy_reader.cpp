@@ -41,14 +41,7 @@ void runReader() {
     }
 }
 
-DWORD WINAPI legacyReaderMain(LPVOID) {
-    try {
-        runReader();
-    } catch (...) {
-    }
-    portState.readerRunning.store(0);
-    return 0;
-}
+DWORD WINAPI legacyReaderMain(LPVOID) { return runReaderThread(runReader); }
 
 }  // namespace
 

@@ -198,6 +198,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     if (!file) return fail(ERROR_INVALID_HANDLE);
     if (buffer == nullptr) return fail(ERROR_INVALID_USER_BUFFER);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
+    ++file->device->reads;
     if (!file->overlapped) return readSynchronous(k, hold, *file, bytes, toRead, read);
 
     Device& d = *file->device;

@@ -27,6 +27,7 @@ struct Device {
     DWORD readError = 0;
     DWORD detailSize = 0;
     DWORD detailQueryError = 0;
+    std::size_t reads = 0;  // ReadFile calls made on the device
     std::vector<FileObject*> files;  // open files, for completions and counts
 
     // HID.

@@ -212,6 +212,10 @@ std::vector<Report> outputReports(DeviceId device) {
     return withDevice(device, [](Kernel&, Device& d) { return d.output; });
 }
 
+std::size_t readCount(DeviceId device) {
+    return withDevice(device, [](Kernel&, Device& d) { return d.reads; });
+}
+
 std::size_t openFileCount(DeviceId device) {
     return withDevice(device, [](Kernel&, Device& d) { return d.files.size(); });
 }

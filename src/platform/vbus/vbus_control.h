@@ -71,6 +71,7 @@ std::size_t queuedInputReports(DeviceId device);
 std::vector<Report> outputReports(DeviceId device);  // every report written, in order
 void setReadError(DeviceId device, DWORD error);     // 0: reads work again
 std::size_t openFileCount(DeviceId device);
+std::size_t readCount(DeviceId device);  // ReadFile calls made on it so far
 
 // Faults of the system calls.
 void setOpenError(DeviceId device, DWORD error);

@@ -1,0 +1,198 @@
+// The virtual bus keeps the Win32 contracts the channels rely on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/platform.h"
+#include "vbus_control.h"
+
+namespace {
+
+class VbusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vbus::restoreDefaultPopulation();
+        handles = vbus::openHandleCount();
+    }
+    void TearDown() override { EXPECT_EQ(vbus::openHandleCount(), handles); }
+
+    // The path of the n-th interface of `cls`.
+    std::string pathOf(const GUID& cls, DWORD index) {
+        HDEVINFO set = SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        std::string path;
+        if (SetupDiEnumDeviceInterfaces(set, nullptr, &cls, index, &data)) {
+            DWORD size = 0;
+            SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
+            std::vector<char> buffer(size);
+            auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr)) {
+                path = buffer.data() + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+            }
+        }
+        SetupDiDestroyDeviceInfoList(set);
+        return path;
+    }
+
+    HANDLE openPath(const std::string& path, DWORD flags) {
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+
+    std::size_t handles = 0;
+};
+
+TEST_F(VbusTest, SetupCallsCheckTheirCallers) {
+    const GUID hid = vbus::hidClass();
+    HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data - 1;
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &hid, 0, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    data.cbSize = sizeof data;
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &hid, 5, &data));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &hid, 4, &data));
+
+    DWORD size = 0;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    std::vector<char> buffer(size);
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
+    detail->cbSize = 5;  // the x86 size is wrong in a 64-bit process
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size - 1, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    const GUID unknown{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    set = SetupDiGetClassDevsA(&unknown, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE) << "an unknown class gives an empty set";
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &unknown, 0, &data));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+TEST_F(VbusTest, OverlappedReadsPendCompleteAndCancel) {
+    const vbus::DeviceId pad = *vbus::deviceAt(vbus::hidClass(), 3);
+    HANDLE file = openPath(pathOf(vbus::hidClass(), 3), FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HANDLE done = CreateEventA(nullptr, TRUE, TRUE, "");
+    OVERLAPPED ov{};
+    ov.hEvent = done;
+    std::uint8_t buffer[9] = {};
+    DWORD n = 0;
+
+    EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    EXPECT_EQ(WaitForSingleObject(done, 0), WAIT_TIMEOUT) << "the read reset its event";
+    EXPECT_FALSE(GetOverlappedResult(file, &ov, &n, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    vbus::pushInputReport(pad, {0, 2, 0xAB, 0xCD});
+    EXPECT_EQ(WaitForSingleObject(done, 1000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetOverlappedResult(file, &ov, &n, FALSE));
+    EXPECT_EQ(n, 9u);
+    EXPECT_EQ(buffer[2], 0xAB);
+
+    EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov));
+    EXPECT_TRUE(CancelIoEx(file, &ov));
+    EXPECT_FALSE(GetOverlappedResult(file, &ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+    EXPECT_FALSE(CancelIoEx(file, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+
+    EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov));
+    vbus::unplug(pad);
+    EXPECT_FALSE(GetOverlappedResult(file, &ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov)) << "later reads fail too";
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    CloseHandle(done);
+    CloseHandle(file);
+}
+
+TEST_F(VbusTest, EventsAndWaits) {
+    HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE automatic = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE both[2] = {manual, automatic};
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT);
+    SetEvent(automatic);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_TIMEOUT) << "auto-reset consumed";
+    SetEvent(manual);
+    SetEvent(automatic);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0) << "the first signalled";
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0) << "manual stays set";
+    ResetEvent(manual);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
+    CloseHandle(manual);
+    CloseHandle(automatic);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+std::atomic<int> started{0};
+
+DWORD WINAPI blockInRead(LPVOID file) {
+    started.store(1);
+    std::uint8_t record[4];
+    DWORD n = 0;
+    const BOOL ok = ReadFile(static_cast<HANDLE>(file), record, 4, &n, nullptr);
+    return ok ? 0 : GetLastError();
+}
+
+TEST_F(VbusTest, SynchronousReadEndsOnCancel) {
+    vbus::unplug(*vbus::deviceAt(vbus::legacyClass(), 0));
+    vbus::addLegacyDevice({});  // silent
+    HANDLE file = openPath(pathOf(vbus::legacyClass(), 0), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    started.store(0);
+    HANDLE thread = CreateThread(nullptr, 0x8000, blockInRead, file, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (started.load() == 0) Sleep(1);
+    Sleep(20);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "the read did not block";
+    EXPECT_TRUE(CancelSynchronousIo(thread));
+    EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0) << "the thread handle signals its end";
+    EXPECT_FALSE(CancelSynchronousIo(thread));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    CloseHandle(thread);
+    CloseHandle(file);
+    EXPECT_TRUE(vbus::waitForThreadsToEnd(1000));
+}
+
+TEST_F(VbusTest, LastErrorIsPerThread) {
+    SetLastError(ERROR_GEN_FAILURE);
+    std::thread other([] {
+        EXPECT_EQ(GetLastError(), 0u);
+        CloseHandle(reinterpret_cast<HANDLE>(std::uintptr_t{12345}));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    });
+    other.join();
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+}
+
+TEST_F(VbusTest, PathsOpenTwiceAndFailAsConfigured) {
+    const std::string path = pathOf(vbus::hidClass(), 3);
+    HANDLE a = openPath(path, 0);
+    HANDLE b = openPath(path, FILE_FLAG_OVERLAPPED);
+    EXPECT_NE(a, INVALID_HANDLE_VALUE);
+    EXPECT_NE(b, INVALID_HANDLE_VALUE);
+    CloseHandle(a);
+    CloseHandle(b);
+    EXPECT_EQ(openPath(pathOf(vbus::hidClass(), 2), 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(openPath("\\\\?\\nothing", 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
