@@ -116,7 +116,8 @@ BOOL readSynchronous(Kernel& k, std::unique_lock<std::mutex>& hold, FileObject& 
             if (step == Step::Failed) return fail(error);
             if (step == Step::Data) {
                 DWORD n = std::min<DWORD>(length, static_cast<DWORD>(bytes.size()));
-                std::memcpy(buffer, bytes.data(), n);
+                // An empty step has no bytes, and memcpy must not see its null data.
+                if (n != 0) std::memcpy(buffer, bytes.data(), n);
                 if (read) *read = n;
                 return TRUE;
             }
