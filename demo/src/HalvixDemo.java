@@ -60,14 +60,13 @@ public final class HalvixDemo {
         Path outDir = Path.of("demo-out");
         for (int i = 0; i < args.length; i++) {
             String arg = args[i];
-            if (arg.equals("--help") || arg.equals("-h")) {
-                System.out.println(USAGE);
-                System.exit(0);
-            }
-            if (i + 1 >= args.length) throw new IllegalArgumentException("missing value after " + arg);
-            String value = args[++i];
             switch (arg) {
+                case "--help", "-h" -> {
+                    System.out.println(USAGE);
+                    System.exit(0);
+                }
                 case "--seconds" -> {
+                    String value = valueAfter(args, i++);
                     try {
                         seconds = Double.parseDouble(value);
                     } catch (NumberFormatException e) {
@@ -77,12 +76,17 @@ public final class HalvixDemo {
                         throw new IllegalArgumentException("--seconds must lie between 0 and 600");
                     }
                 }
-                case "--port" -> port = value;
-                case "--out" -> outDir = Path.of(value);
+                case "--port" -> port = valueAfter(args, i++);
+                case "--out" -> outDir = Path.of(valueAfter(args, i++));
                 default -> throw new IllegalArgumentException("unknown option " + arg);
             }
         }
         return new Options(seconds, port, outDir);
+    }
+
+    private static String valueAfter(String[] args, int i) {
+        if (i + 1 >= args.length) throw new IllegalArgumentException("missing value after " + args[i]);
+        return args[i + 1];
     }
 
     static void run(Options options) throws IOException {
