@@ -2,6 +2,7 @@ import com.kesta.vanmora.util.Halvix;
 
 import java.io.IOException;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.List;
 
 /**
@@ -93,7 +94,7 @@ public final class HalvixDemo {
         System.out.println("Halvix demo on the virtual pads");
         System.out.println();
 
-        List<SerialRoundTrips.Result> trips = new java.util.ArrayList<>();
+        List<SerialRoundTrips.Result> trips = new ArrayList<>();
         trips.addAll(SerialRoundTrips.run("HID1"));
         trips.addAll(SerialRoundTrips.run("HID2"));
         SerialRoundTrips.expectNoPad("HID3");

@@ -7,6 +7,7 @@ import java.awt.image.BufferedImage;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.Arrays;
 import java.util.List;
 
 import javax.imageio.ImageIO;
@@ -95,7 +96,7 @@ final class SignaturePicture {
         int cols = (int) Math.round(box.width() / unit) + 1;
         int lines = (int) Math.round(box.height() / (2 * unit)) + 1;
         char[][] grid = new char[lines][cols];
-        for (char[] line : grid) java.util.Arrays.fill(line, ' ');
+        for (char[] line : grid) Arrays.fill(line, ' ');
         for (List<Signature.Point> stroke : signature.strokes()) {
             Signature.Point previous = null;
             for (Signature.Point p : stroke) {
