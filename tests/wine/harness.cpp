@@ -181,7 +181,7 @@ int runNatives(const Library& lib) {
         for (int i = 0; i < calls; ++i) allNull = allNull && serial(env, nullptr) == nullptr;
         const double took = nowMs() - start;
         check(allNull, "getSerialData answers null while the legacy channel is selected");
-        check(took < calls * 10.0, "getSerialData answers at once on the legacy channel: " +
+        check(took < calls * 15.0, "getSerialData answers at once on the legacy channel: " +
                                        std::to_string(calls) + " calls took " + std::to_string(took) +
                                        " ms");
         check(command(env, nullptr, vm.array({1, 2, 3})) == JNI_FALSE,
