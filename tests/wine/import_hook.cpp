@@ -2,6 +2,7 @@
 
 #include <setupapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -53,23 +54,24 @@ ImportHook::~ImportHook() {
 
 namespace {
 
-struct LogState {
-    SRWLOCK lock = SRWLOCK_INIT;
-    std::vector<CallRecord> calls;
-    std::unique_ptr<ImportHook> hooks[8];
-};
-LogState* active = nullptr;
+// Static, and never torn down: a thread still inside a replacement when the
+// log goes away keeps valid originals and merely stops being recorded.
+SRWLOCK logLock = SRWLOCK_INIT;
+std::vector<CallRecord> calls;
+std::atomic<bool> recording{false};
+std::atomic<void*> originals[8];
+std::unique_ptr<ImportHook> hooks[8];
 
 void record(const CallRecord& call) {
-    if (active == nullptr) return;
-    AcquireSRWLockExclusive(&active->lock);
-    active->calls.push_back(call);
-    ReleaseSRWLockExclusive(&active->lock);
+    if (!recording.load()) return;
+    AcquireSRWLockExclusive(&logLock);
+    calls.push_back(call);
+    ReleaseSRWLockExclusive(&logLock);
 }
 
 template <typename F>
 F original(int which) {
-    return reinterpret_cast<F>(active->hooks[which]->original());
+    return reinterpret_cast<F>(originals[which].load());
 }
 
 // Each replacement calls the original first and records what came of it,
@@ -169,12 +171,11 @@ void* asPointer(F f) {
 }  // namespace
 
 CallLog::CallLog() {
-    active = new LogState;
     const struct {
         const char* dll;
         const char* function;
         void* replacement;
-    } hooks[8] = {
+    } wanted[8] = {
         {"kernel32.dll", "CreateFileA", asPointer(&createFileA)},
         {"kernel32.dll", "CreateEventA", asPointer(&createEventA)},
         {"kernel32.dll", "ReadFile", asPointer(&readFile)},
@@ -184,36 +185,42 @@ CallLog::CallLog() {
         {"setupapi.dll", "SetupDiGetClassDevsA", asPointer(&getClassDevsA)},
         {"setupapi.dll", "SetupDiDestroyDeviceInfoList", asPointer(&destroyDeviceInfoList)},
     };
+    AcquireSRWLockExclusive(&logLock);
+    calls.clear();
+    ReleaseSRWLockExclusive(&logLock);
+    // The originals are known before any entry points at a replacement.
     for (int i = 0; i < 8; ++i) {
-        active->hooks[i] = std::make_unique<ImportHook>(hooks[i].dll, hooks[i].function,
-                                                        hooks[i].replacement);
+        originals[i].store(asPointer(GetProcAddress(GetModuleHandleA(wanted[i].dll), wanted[i].function)));
+    }
+    recording.store(true);
+    for (int i = 0; i < 8; ++i) {
+        hooks[i] = std::make_unique<ImportHook>(wanted[i].dll, wanted[i].function, wanted[i].replacement);
+        if (hooks[i]->installed()) originals[i].store(hooks[i]->original());
     }
 }
 
 CallLog::~CallLog() {
-    LogState* state = active;
-    for (auto& hook : state->hooks) hook.reset();
-    active = nullptr;
-    delete state;
+    for (auto& hook : hooks) hook.reset();
+    recording.store(false);
 }
 
 bool CallLog::installed() const {
-    return active->hooks[0]->installed() && active->hooks[5]->installed();  // CreateFileA, CloseHandle
+    return hooks[0]->installed() && hooks[5]->installed();  // CreateFileA, CloseHandle
 }
 
 std::vector<CallRecord> CallLog::all() const {
-    AcquireSRWLockShared(&active->lock);
-    std::vector<CallRecord> calls = active->calls;
-    ReleaseSRWLockShared(&active->lock);
-    return calls;
+    AcquireSRWLockShared(&logLock);
+    std::vector<CallRecord> copy = calls;
+    ReleaseSRWLockShared(&logLock);
+    return copy;
 }
 
 std::vector<CallRecord> CallLog::callsOn(DWORD thread) const {
-    std::vector<CallRecord> calls;
+    std::vector<CallRecord> on;
     for (const CallRecord& c : all()) {
-        if (c.thread == thread) calls.push_back(c);
+        if (c.thread == thread) on.push_back(c);
     }
-    return calls;
+    return on;
 }
 
 }  // namespace halvix::wine
