@@ -14,7 +14,6 @@
 #include "harness_vm.h"
 #include "hid/hid_channel.h"
 #include "import_hook.h"
-#include "legacy/device_lookup.h"
 #include "pipe_pad.h"
 
 namespace halvix::wine {
