@@ -44,17 +44,36 @@ const std::array<std::uint8_t, payloadSize * sourcePayloads>& source() {
 }
 const std::uint8_t* payloadAt(std::uint32_t i) { return source().data() + payloadSize * (i % sourcePayloads); }
 
-void cpuRelax() {
+// Waiting for the other thread: spin briefly, then give the processor up.
+// On a machine with as many busy threads as cores, pure spinning would burn
+// whole time slices while the thread waited for cannot run.
+class Backoff {
+public:
+    void wait() {
+        if (++spins_ < 64) {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+            __builtin_ia32_pause();
 #endif
+        } else {
+            std::this_thread::yield();
+        }
+    }
+
+private:
+    unsigned spins_ = 0;
+};
+
+template <typename Condition>
+void waitWhile(Condition condition) {
+    Backoff backoff;
+    while (condition()) backoff.wait();
 }
 
 // The ring drops what does not fit; a benchmark producer that must not lose
 // bytes waits for room first, as it would behind a real pad's flow control.
 void ringProduce(SerialRing& ring, std::uint32_t payloads) {
     for (std::uint32_t i = 0; i < payloads; ++i) {
-        while (halvix::queuedBytes(ring) > SerialRing::acceptLimit - payloadSize) cpuRelax();
+        waitWhile([&] { return halvix::queuedBytes(ring) > SerialRing::acceptLimit - payloadSize; });
         halvix::acceptPayload(ring, payloadAt(i), payloadSize);
     }
 }
@@ -63,12 +82,14 @@ std::uint64_t ringConsume(SerialRing& ring, std::uint64_t bytes, std::uint8_t* o
     std::uint64_t got = 0;
     std::uint64_t wrong = 0;
     const std::uint64_t sourceSize = source().size();
+    Backoff backoff;
     while (got < bytes) {
         const std::uint32_t n = halvix::queuedBytes(ring);
         if (n == 0) {
-            cpuRelax();
+            backoff.wait();
             continue;
         }
+        backoff = Backoff();
         halvix::takeBytes(ring, out, n);
         if (check) {
             for (std::uint32_t k = 0; k < n; ++k) wrong += out[k] != source()[(got + k) % sourceSize];
@@ -83,9 +104,10 @@ void peerProduce(ByteQueue& queue, std::uint32_t payloads) {
     for (std::uint32_t i = 0; i < payloads; ++i) {
         const std::uint8_t* p = payloadAt(i);
         std::size_t done = 0;
+        Backoff backoff;
         while (done < payloadSize) {
             done += queue.push(p + done, payloadSize - done);
-            if (done < payloadSize) cpuRelax();
+            if (done < payloadSize) backoff.wait();
         }
     }
 }
@@ -94,12 +116,14 @@ std::uint64_t peerConsume(ByteQueue& queue, std::uint64_t bytes, std::uint8_t* o
     std::uint64_t got = 0;
     std::uint64_t wrong = 0;
     const std::uint64_t sourceSize = source().size();
+    Backoff backoff;
     while (got < bytes) {
         const std::size_t n = queue.pop(out, SerialRing::storageSize);
         if (n == 0) {
-            cpuRelax();
+            backoff.wait();
             continue;
         }
+        backoff = Backoff();
         if (check) {
             for (std::size_t k = 0; k < n; ++k) wrong += out[k] != source()[(got + k) % sourceSize];
         }
@@ -268,16 +292,18 @@ void pointsTwoThreads(benchmark::State& state) {
         std::thread producer([&] {
             for (std::int32_t v = 1; v <= streamPoints; ++v) {
                 // A full queue drops points; wait for room so none is lost.
-                while (halvix::queuedPoints(*queue) >= halvix::PointQueue::capacity) cpuRelax();
+                waitWhile([&] { return halvix::queuedPoints(*queue) >= halvix::PointQueue::capacity; });
                 halvix::pushPoint(*queue, v);
             }
         });
+        Backoff backoff;
         for (std::int32_t expect = 1; expect <= streamPoints;) {
             const std::int32_t got = halvix::takePoint(*queue);
             if (got == 0) {
-                cpuRelax();
+                backoff.wait();
                 continue;
             }
+            backoff = Backoff();
             wrong += got != expect;
             ++expect;
         }
@@ -293,15 +319,17 @@ void peerPointsTwoThreads(benchmark::State& state) {
     for (auto _ : state) {
         std::thread producer([&] {
             for (std::int32_t v = 1; v <= streamPoints; ++v) {
-                while (!queue->push(v)) cpuRelax();
+                waitWhile([&] { return !queue->push(v); });
             }
         });
+        Backoff backoff;
         for (std::int32_t expect = 1; expect <= streamPoints;) {
             std::int32_t got = 0;
             if (!queue->pop(got)) {
-                cpuRelax();
+                backoff.wait();
                 continue;
             }
+            backoff = Backoff();
             wrong += got != expect;
             ++expect;
         }
