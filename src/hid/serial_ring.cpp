@@ -40,7 +40,9 @@ void acceptPayload(SerialRing& ring, const std::uint8_t* payload, unsigned count
     const std::uint32_t write = ring.writePosition.load(std::memory_order_relaxed);  // ours
     const std::uint32_t first = std::min(n, SerialRing::storageSize - write);
     std::memcpy(ring.storage + write, payload, first);
-    std::memcpy(ring.storage, payload + first, n - first);
+    // Only a payload that straddles the end of the storage has a second part;
+    // leaving out the empty copy saves a library call on every report.
+    if (n > first) std::memcpy(ring.storage, payload + first, n - first);
     ring.writePosition.store((write + n) & wrapMask, std::memory_order_release);
 }
 
@@ -58,7 +60,7 @@ void takeBytes(SerialRing& ring, std::uint8_t* out, std::uint32_t count) {
     (void)ring.writePosition.load(std::memory_order_acquire);  // the bytes are published
     const std::uint32_t first = std::min(count, SerialRing::storageSize - read);
     std::memcpy(out, ring.storage + read, first);
-    std::memcpy(out + first, ring.storage, count - first);
+    if (count > first) std::memcpy(out + first, ring.storage, count - first);
     ring.readPosition.store((read + count) & wrapMask, std::memory_order_release);
 }
 
