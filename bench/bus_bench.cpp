@@ -47,11 +47,11 @@ vbus::Report reportAt(std::uint64_t index) {
 
 vbus::DeviceId onlySilentHidPad() {
     vbus::clearPopulation();
-    vbus::HidDeviceSpec spec;
-    spec.vendorId = halvix::padVendorId;
-    spec.productId = halvix::lowestPadProductId;
-    spec.behaviour = vbus::HidBehaviour::Silent;
-    return vbus::addHidDevice(spec);
+    vbus::HidDeviceConfig config;
+    config.vendorId = halvix::padVendorId;
+    config.productId = halvix::lowestPadProductId;
+    config.behaviour = vbus::HidBehaviour::Silent;
+    return vbus::addHidDevice(config);
 }
 
 bool openPort(FakeJni& jni, const char* name) {

@@ -31,7 +31,7 @@ struct Device {
     std::vector<FileObject*> files;  // open files, for completions and counts
 
     // HID.
-    HidDeviceSpec hid;
+    HidDeviceConfig hid;
     std::deque<Report> input;  // waits here until a read takes it
     std::vector<Report> output;
 

@@ -39,12 +39,12 @@ std::shared_ptr<Device> newDevice(Population& p, Device::Kind kind, const GUID& 
     return d;
 }
 
-DeviceId addHid(Population& p, const HidDeviceSpec& spec) {
+DeviceId addHid(Population& p, const HidDeviceConfig& config) {
     char name[32];
-    std::snprintf(name, sizeof name, "hid#vid_%04x&pid_%04x", spec.vendorId, spec.productId);
+    std::snprintf(name, sizeof name, "hid#vid_%04x&pid_%04x", config.vendorId, config.productId);
     auto d = newDevice(p, Device::Kind::Hid, hidClass(), name);
-    d->hid = spec;
-    d->openError = spec.openError;
+    d->hid = config;
+    d->openError = config.openError;
     return d->id;
 }
 
@@ -156,10 +156,10 @@ void clearPopulation() {
     clearLocked(k, state());
 }
 
-DeviceId addHidDevice(const HidDeviceSpec& spec) {
+DeviceId addHidDevice(const HidDeviceConfig& config) {
     Kernel& k = kernel();
     std::lock_guard<std::mutex> hold(k.lock);
-    return addHid(state(), spec);
+    return addHid(state(), config);
 }
 
 DeviceId addLegacyDevice(std::vector<LegacyStep> script) {

@@ -32,7 +32,7 @@ enum class HidBehaviour {
     Echo,    // each output report comes back as an input report: ID 0, same count and payload
 };
 
-struct HidDeviceSpec {
+struct HidDeviceConfig {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     HidBehaviour behaviour = HidBehaviour::Silent;
@@ -54,7 +54,7 @@ LegacyStep record(std::int32_t value, unsigned delayMs = 0);
 // Population. Devices are enumerated in the order they were added.
 void restoreDefaultPopulation();  // fresh default devices, all other state cleared
 void clearPopulation();           // no device of any class
-DeviceId addHidDevice(const HidDeviceSpec& spec);
+DeviceId addHidDevice(const HidDeviceConfig& config);
 // After its script a scripted legacy device is silent: reads block until
 // cancelled or the device is unplugged.
 DeviceId addLegacyDevice(std::vector<LegacyStep> script);
