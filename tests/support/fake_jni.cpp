@@ -1,35 +1,12 @@
 #include "support/fake_jni.h"
 
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <memory>
+#include <utility>
 
 namespace halvix::testing {
-
-struct FakeString {
-    std::u16string chars;
-};
-struct FakeArray {
-    std::vector<std::uint8_t> bytes;
-};
-
-struct EnvBox {
-    JNIEnv_ env;
-    FakeJni* owner;
-};
-struct VmBox {
-    JavaVM_ vm;
-    FakeJni* owner;
-};
-
-struct FakeJni::Impl {
-    JNINativeInterface_ envTable{};
-    JNIInvokeInterface_ vmTable{};
-    EnvBox envBox{};
-    VmBox vmBox{};
-    std::deque<FakeString> strings;
-    std::deque<FakeArray> arrays;
-};
 
 std::string modifiedUtf8(const std::u16string& chars) {
     std::string out;
@@ -50,12 +27,44 @@ std::string modifiedUtf8(const std::u16string& chars) {
 
 namespace {
 
-FakeJni& ownerOf(JNIEnv* env) { return *reinterpret_cast<EnvBox*>(env)->owner; }
-FakeString& str(jstring s) { return *reinterpret_cast<FakeString*>(s); }
-FakeArray& arr(jarray a) { return *reinterpret_cast<FakeArray*>(a); }
+// A trap never returns, so it needs no particular signature: whatever the
+// slot's arguments, the process ends before the callee would clean them up.
+template <const char* Table, std::size_t Slot>
+void JNICALL trap() {
+    std::fprintf(stderr, "FAIL: the library called %s slot %u, which the VM does not offer\n",
+                 Table, static_cast<unsigned>(Slot));
+    std::fflush(stderr);
+    std::_Exit(70);
+}
+
+constexpr char envTableName[] = "JNIEnv function table";
+constexpr char vmTableName[] = "JavaVM invocation table";
+
+using TrapFn = void(JNICALL*)();
+
+template <const char* Table, std::size_t... Slots>
+std::array<TrapFn, sizeof...(Slots)> trapTable(std::index_sequence<Slots...>) {
+    return {{&trap<Table, Slots>...}};
+}
+
+// Fills every slot of a table of function pointers with its own trap.
+template <const char* Table, typename T>
+void fillWithTraps(T& table) {
+    static_assert(sizeof(T) % sizeof(TrapFn) == 0, "a table of pointers");
+    const auto traps = trapTable<Table>(std::make_index_sequence<sizeof(T) / sizeof(TrapFn)>());
+    std::memcpy(&table, traps.data(), sizeof(T));
+}
+
+FakeJni& ownerOf(JNIEnv* env) { return *reinterpret_cast<FakeJni::EnvBox*>(env)->owner; }
+std::u16string& str(jstring s) { return *reinterpret_cast<std::u16string*>(s); }
+std::vector<std::uint8_t>& arr(jarray a) { return *reinterpret_cast<std::vector<std::uint8_t>*>(a); }
+
+bool outOfRange(std::size_t size, jsize start, jsize len) {
+    return start < 0 || len < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(len) > size;
+}
 
 jint JNICALL getEnv(JavaVM* vm, void** penv, jint version) {
-    FakeJni& self = *reinterpret_cast<VmBox*>(vm)->owner;
+    FakeJni& self = *reinterpret_cast<FakeJni::VmBox*>(vm)->owner;
     self.versionAsked = version;
     if (self.failGetEnv) {
         *penv = nullptr;
@@ -88,28 +97,29 @@ jint JNICALL registerNatives(JNIEnv* env, jclass, const JNINativeMethod* methods
     return JNI_OK;
 }
 
-jsize JNICALL getStringLength(JNIEnv*, jstring s) { return static_cast<jsize>(str(s).chars.size()); }
+jsize JNICALL getStringLength(JNIEnv*, jstring s) { return static_cast<jsize>(str(s).size()); }
 
 jsize JNICALL getStringUTFLength(JNIEnv*, jstring s) {
-    return static_cast<jsize>(modifiedUtf8(str(s).chars).size());
+    return static_cast<jsize>(modifiedUtf8(str(s)).size());
 }
 
 void JNICALL getStringUTFRegion(JNIEnv* env, jstring s, jsize start, jsize len, char* buf) {
-    const std::u16string& chars = str(s).chars;
-    if (start < 0 || len < 0 || static_cast<std::size_t>(start) + len > chars.size()) {
+    const std::u16string& chars = str(s);
+    if (outOfRange(chars.size(), start, len)) {
         ownerOf(env).exceptionPending = true;  // StringIndexOutOfBoundsException
         return;
     }
-    const std::string utf = modifiedUtf8(chars.substr(start, len));
+    const std::string utf = modifiedUtf8(chars.substr(static_cast<std::size_t>(start),
+                                                      static_cast<std::size_t>(len)));
     std::memcpy(buf, utf.data(), utf.size());
     buf[utf.size()] = '\0';  // the VM terminates the copy, as HotSpot does
 }
 
-jsize JNICALL getArrayLength(JNIEnv*, jarray a) { return static_cast<jsize>(arr(a).bytes.size()); }
+jsize JNICALL getArrayLength(JNIEnv*, jarray a) { return static_cast<jsize>(arr(a).size()); }
 
 void JNICALL getByteArrayRegion(JNIEnv* env, jbyteArray a, jsize start, jsize len, jbyte* buf) {
-    const auto& bytes = arr(a).bytes;
-    if (start < 0 || len < 0 || static_cast<std::size_t>(start) + len > bytes.size()) {
+    const auto& bytes = arr(a);
+    if (outOfRange(bytes.size(), start, len)) {
         ownerOf(env).exceptionPending = true;  // ArrayIndexOutOfBoundsException
         return;
     }
@@ -128,8 +138,8 @@ jbyteArray JNICALL newByteArray(JNIEnv* env, jsize len) {
 
 void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray a, jsize start, jsize len,
                                 const jbyte* buf) {
-    auto& bytes = arr(a).bytes;
-    if (start < 0 || len < 0 || static_cast<std::size_t>(start) + len > bytes.size()) {
+    auto& bytes = arr(a);
+    if (outOfRange(bytes.size(), start, len)) {
         ownerOf(env).exceptionPending = true;
         return;
     }
@@ -138,44 +148,41 @@ void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray a, jsize start, jsize le
 
 }  // namespace
 
-FakeJni::FakeJni() : impl_(new Impl) {
-    impl_->envTable.FindClass = findClass;
-    impl_->envTable.RegisterNatives = registerNatives;
-    impl_->envTable.GetStringLength = getStringLength;
-    impl_->envTable.GetStringUTFLength = getStringUTFLength;
-    impl_->envTable.GetStringUTFRegion = getStringUTFRegion;
-    impl_->envTable.GetArrayLength = getArrayLength;
-    impl_->envTable.GetByteArrayRegion = getByteArrayRegion;
-    impl_->envTable.NewByteArray = newByteArray;
-    impl_->envTable.SetByteArrayRegion = setByteArrayRegion;
-    impl_->vmTable.GetEnv = getEnv;
-    impl_->envBox.env.functions = &impl_->envTable;
-    impl_->envBox.owner = this;
-    impl_->vmBox.vm.functions = &impl_->vmTable;
-    impl_->vmBox.owner = this;
+FakeJni::FakeJni() {
+    fillWithTraps<envTableName>(envTable_);
+    fillWithTraps<vmTableName>(vmTable_);
+    envTable_.FindClass = findClass;
+    envTable_.RegisterNatives = registerNatives;
+    envTable_.GetStringLength = getStringLength;
+    envTable_.GetStringUTFLength = getStringUTFLength;
+    envTable_.GetStringUTFRegion = getStringUTFRegion;
+    envTable_.GetArrayLength = getArrayLength;
+    envTable_.GetByteArrayRegion = getByteArrayRegion;
+    envTable_.NewByteArray = newByteArray;
+    envTable_.SetByteArrayRegion = setByteArrayRegion;
+    vmTable_.GetEnv = getEnv;
+    envBox_.env.functions = &envTable_;
+    envBox_.owner = this;
+    vmBox_.vm.functions = &vmTable_;
+    vmBox_.owner = this;
 }
 
-FakeJni::~FakeJni() { delete impl_; }
-
-JNIEnv* FakeJni::env() { return &impl_->envBox.env; }
-JavaVM* FakeJni::vm() { return &impl_->vmBox.vm; }
-
 jstring FakeJni::string(const std::u16string& chars) {
-    impl_->strings.push_back({chars});
-    return reinterpret_cast<jstring>(&impl_->strings.back());
+    strings_.push_back(chars);
+    return reinterpret_cast<jstring>(&strings_.back());
 }
 
 jstring FakeJni::string(const std::string& latin1) {
     std::u16string chars;
-    for (unsigned char c : latin1) chars += static_cast<char16_t>(c);
+    for (unsigned char ch : latin1) chars += static_cast<char16_t>(ch);
     return string(chars);
 }
 
 jbyteArray FakeJni::array(const std::vector<std::uint8_t>& bytes) {
-    impl_->arrays.push_back({bytes});
-    return reinterpret_cast<jbyteArray>(&impl_->arrays.back());
+    arrays_.push_back(bytes);
+    return reinterpret_cast<jbyteArray>(&arrays_.back());
 }
 
-std::vector<std::uint8_t> FakeJni::bytes(jbyteArray a) const { return arr(a).bytes; }
+const std::vector<std::uint8_t>& FakeJni::bytes(jbyteArray a) const { return arr(a); }
 
 }  // namespace halvix::testing

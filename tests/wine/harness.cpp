@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "harness_vm.h"
+#include "support/fake_jni.h"
 
-using halvix::wine::HarnessVm;
+using halvix::testing::FakeJni;
 
 namespace {
 
@@ -91,7 +91,7 @@ bool load(const char* path, Library& lib) {
     return all;
 }
 
-jint callOnLoad(const Library& lib, HarnessVm& vm) {
+jint callOnLoad(const Library& lib, FakeJni& vm) {
     return reinterpret_cast<OnLoadFn>(reinterpret_cast<void*>(lib.onLoad))(vm.vm(), nullptr);
 }
 
@@ -105,7 +105,7 @@ double nowMs() {
 // --- cases run in a child process -----------------------------------------
 
 int runNoEnv(const Library& lib) {
-    HarnessVm vm;
+    FakeJni vm;
     vm.failGetEnv = true;
     check(callOnLoad(lib, vm) == JNI_ERR, "JNI_OnLoad without an environment answers -1");
     check(vm.versionAsked == jniVersion12, "GetEnv is asked for version 0x00010002");
@@ -115,7 +115,7 @@ int runNoEnv(const Library& lib) {
 }
 
 int runNoClass(const Library& lib) {
-    HarnessVm vm;
+    FakeJni vm;
     vm.failFindClass = true;
     check(callOnLoad(lib, vm) == JNI_ERR, "JNI_OnLoad without the class answers -1");
     check(vm.classesLookedUp == std::vector<std::string>{packagedClass},
@@ -125,7 +125,7 @@ int runNoClass(const Library& lib) {
 }
 
 void checkRegistration(const Library& lib) {
-    HarnessVm vm;
+    FakeJni vm;
     check(callOnLoad(lib, vm) == jniVersion12, "JNI_OnLoad answers 0x00010002");
     check(vm.versionAsked == jniVersion12, "GetEnv is asked for version 0x00010002");
     check(vm.classesLookedUp == std::vector<std::string>{packagedClass},
@@ -149,7 +149,7 @@ void checkRegistration(const Library& lib) {
 int runNatives(const Library& lib) {
     checkRegistration(lib);
 
-    HarnessVm vm;
+    FakeJni vm;
     JNIEnv* env = vm.env();
     const auto open = lib.native<OpenFn>(0);
     const auto close = lib.native<CloseFn>(1);

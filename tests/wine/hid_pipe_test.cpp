@@ -11,7 +11,7 @@
 
 #include "binding/natives.h"
 #include "binding/port_state.h"
-#include "harness_vm.h"
+#include "support/fake_jni.h"
 #include "hid/hid_channel.h"
 #include "import_hook.h"
 #include "pipe_pad.h"
@@ -262,7 +262,7 @@ TEST_F(HidPipeTest, CommandsGoOutAsNineByteReports) {
 // make the array.
 TEST_F(HidPipeTest, NativesCarryCommandsAndSerialData) {
     start();
-    HarnessVm vm;
+    testing::FakeJni vm;
     const Bytes command = {9, 8, 7, 6, 5, 4, 3, 2, 1};
     EXPECT_EQ(Java_Halvix_putCmdString(vm.env(), nullptr, vm.array(command)), JNI_TRUE);
     Bytes message;
