@@ -213,36 +213,34 @@ void memcpyAlternating(benchmark::State& state) {
 
 // --- serial ring, producer and consumer threads --------------------------
 
-void ringTwoThreads(benchmark::State& state) {
-    auto ring = std::make_unique<SerialRing>();
-    halvix::resetRing(*ring);
+// One checked pass first, then timed passes that only count bytes.
+template <typename Queue, typename Produce, typename Consume>
+void bytesTwoThreads(benchmark::State& state, Queue& queue, Produce produce, Consume consume,
+                     const char* wrong, const char* lost) {
     std::vector<std::uint8_t> out(SerialRing::storageSize);
-    // One checked pass first: the timed passes only count bytes.
-    if (streamTwoThreads(*ring, 1u << 14, out.data(), true, ringProduce, ringConsume) != 0) {
-        state.SkipWithError("the ring delivered wrong bytes");
+    if (streamTwoThreads(queue, 1u << 14, out.data(), true, produce, consume) != 0) {
+        state.SkipWithError(wrong);
         return;
     }
     std::uint64_t bad = 0;
     for (auto _ : state) {
-        bad += streamTwoThreads(*ring, streamPayloads, out.data(), false, ringProduce, ringConsume);
+        bad += streamTwoThreads(queue, streamPayloads, out.data(), false, produce, consume);
     }
-    if (bad != 0) state.SkipWithError("the ring lost bytes");
+    if (bad != 0) state.SkipWithError(lost);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * streamPayloads * payloadSize);
+}
+
+void ringTwoThreads(benchmark::State& state) {
+    auto ring = std::make_unique<SerialRing>();
+    halvix::resetRing(*ring);
+    bytesTwoThreads(state, *ring, ringProduce, ringConsume, "the ring delivered wrong bytes",
+                    "the ring lost bytes");
 }
 
 void peerBytesTwoThreads(benchmark::State& state) {
     auto queue = std::make_unique<ByteQueue>();
-    std::vector<std::uint8_t> out(SerialRing::storageSize);
-    if (streamTwoThreads(*queue, 1u << 14, out.data(), true, peerProduce, peerConsume) != 0) {
-        state.SkipWithError("the peer queue delivered wrong bytes");
-        return;
-    }
-    std::uint64_t bad = 0;
-    for (auto _ : state) {
-        bad += streamTwoThreads(*queue, streamPayloads, out.data(), false, peerProduce, peerConsume);
-    }
-    if (bad != 0) state.SkipWithError("the peer queue lost bytes");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * streamPayloads * payloadSize);
+    bytesTwoThreads(state, *queue, peerProduce, peerConsume, "the peer queue delivered wrong bytes",
+                    "the peer queue lost bytes");
 }
 
 // --- point queue ----------------------------------------------------------

@@ -12,12 +12,6 @@
 namespace halvix::stress {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 class CyclesTest : public testing::BusTest {};
 
 // One kind of cycle: which port, how it is set up, what the open answers.

@@ -12,12 +12,6 @@
 namespace halvix::stress {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 class FaultsTest : public testing::BusTest {};
 
 vbus::Report reportCarrying(Random& bytes, std::vector<std::uint8_t>& sent) {

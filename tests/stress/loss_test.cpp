@@ -12,8 +12,6 @@
 namespace halvix::stress {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 class LossTest : public testing::BusTest {
 protected:
     void SetUp() override {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -14,6 +15,13 @@
 #include <vector>
 
 namespace halvix::stress {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds since `start`.
+inline double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 // Iteration counts are multiplied by this (HALVIX_STRESS_SCALE, default 1).
 double scale();
