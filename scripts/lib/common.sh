@@ -19,10 +19,10 @@ require_packages() {
   fi
   echo "installing: ${missing[*]}"
   if [ -z "${HALVIX_APT_UPDATED:-}" ]; then
-    apt-get update -qq >/dev/null || return 1
+    apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null || return 1
     export HALVIX_APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || return 1
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || return 1
 }
 
 # The packages every build needs.
