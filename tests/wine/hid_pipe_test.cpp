@@ -193,10 +193,10 @@ TEST_F(HidPipeTest, CloseWithASilentPadCancelsThePendingReadBeforeReleasing) {
     ASSERT_NE(overlapped, nullptr);
     EXPECT_EQ(find(CallRecord::readFile, read + 1), calls.size()) << "a second read was started";
 
-    const std::size_t cancel = find(CallRecord::cancelIoEx, read);
+    // CancelIo, which ends only the calling thread's reads: the reader's own.
+    const std::size_t cancel = find(CallRecord::cancelIo, read);
     ASSERT_LT(cancel, calls.size()) << "the pending read was not cancelled";
     EXPECT_EQ(calls[cancel].handle, device);
-    EXPECT_EQ(calls[cancel].overlapped, overlapped);
     EXPECT_TRUE(calls[cancel].result);
 
     const std::size_t completed = find(CallRecord::getOverlappedResult, cancel);
