@@ -155,7 +155,17 @@ TEST_F(HidPipeTest, CloseWithASilentPadCancelsThePendingReadBeforeReleasing) {
     start();
     const DWORD reader = GetThreadId(portState.readerThread.load());
     ASSERT_NE(reader, 0u);
-    Sleep(50);  // the reader is waiting in its read: the pad sends nothing
+    // The reader is waiting in its read once it has started one (a loaded
+    // machine may run it late): the pad sends nothing.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    auto readStarted = [&] {
+        for (const CallRecord& c : log.callsOn(reader)) {
+            if (c.kind == CallRecord::readFile) return true;
+        }
+        return false;
+    };
+    while (!readStarted() && GetTickCount64() < deadline) Sleep(1);
+    Sleep(20);
 
     ASSERT_TRUE(returnsWithin(closeHidPort, 2000, sendReport, reportEnd))
         << "the close waited for a pad that sends nothing";
