@@ -20,13 +20,16 @@ public final class Halvix {
     /** Opens the port; false when no such pad is present. */
     public static native boolean openUsbPort(String port);
 
-    /** Closes the open port, if any; always true. */
+    /** Closes the open port, if any; always true, after at most about 1 s. */
     public static native boolean closeUsbPort();
 
     /** The next point of a legacy port, or 0 after a 10 ms pause when none is queued. */
     public static native long getPointData();
 
-    /** Sends a command to a HID pad; false while a legacy port is in use. */
+    /**
+     * Hands a command to the HID writer, which sends it to the open HID pad;
+     * true whether or not a pad took it, false while a legacy port is in use.
+     */
     public static native boolean putCmdString(byte[] command);
 
     /**
