@@ -129,8 +129,11 @@ public final class Halvix {
                 loadedFrom = "java.library.path";
                 return;
             } catch (UnsatisfiedLinkError e) {
-                attempts.add(LOAD_LIBRARY + " on java.library.path="
-                        + System.getProperty("java.library.path") + ": " + e.getMessage());
+                // Java 9 and later name the folders in the message; Java 8 does not.
+                String folders = System.getProperty("java.library.path", "");
+                String text = String.valueOf(e.getMessage());
+                attempts.add(LOAD_LIBRARY + (text.contains(folders) ? "" : " on java.library.path=" + folders)
+                        + ": " + text);
             }
 
             if (loadFromJar(osName, osArch, dataModel, attempts)) return;
@@ -190,7 +193,10 @@ public final class Halvix {
             Path file;
             try {
                 file = Paths.get(named).toAbsolutePath();
-                if (Files.isDirectory(file)) file = file.resolve(System.mapLibraryName("Halvix"));
+                if (Files.isDirectory(file)) {
+                    file = file.resolve(System.mapLibraryName("Halvix"));
+                    where += ", file " + file;
+                }
             } catch (RuntimeException e) {
                 attempts.add(where + ": " + describe(e));
                 return false;
@@ -245,7 +251,12 @@ public final class Halvix {
                 loadedFrom = file.toString();
                 return true;
             } catch (UnsatisfiedLinkError e) {
-                attempts.add(where + ": " + e.getMessage());
+                // The VM and the system loader both put the path before their
+                // reason; the attempt names the place once.
+                String text = String.valueOf(e.getMessage());
+                String repeated = file + ": ";
+                while (text.startsWith(repeated)) text = text.substring(repeated.length());
+                attempts.add(where + ": " + text);
                 return false;
             }
         }

@@ -239,7 +239,7 @@ class ExtractionTest {
                 + " (os.name=Linux, os.arch=amd64, data model 64 bits).",
             "Places tried, in order:",
             "  1. halvix.library.path=" + missing + ": no such file " + missing,
-            "  2. System.loadLibrary(\"Halvix\") on java.library.path=",
+            "  2. System.loadLibrary(\"Halvix\"): no Halvix in java.library.path: ",
             "  3. natives/" + VIRTUAL + " from the jar, extracted to " + tmp.resolve(FOLDER)
                 + "/linux-x86-64-virtual: ",
             "  4. natives/" + VIRTUAL + " from the jar, extracted to " + home.resolve(".halvix")
@@ -267,8 +267,9 @@ class ExtractionTest {
             Path fake = root.resolve("libHalvix.so");
             Files.write(fake, "#!/bin/sh\n".getBytes(StandardCharsets.US_ASCII));
             text = probe("-Dhalvix.library.path=" + fake, "-Dhalvix.tmpdir=" + unwritable("tmp-file"), home).failure();
-            assertTrue(text.contains("1. halvix.library.path=" + fake + ": "), text);
-            assertTrue(text.contains("invalid ELF header") || text.contains("file too short"), text);
+            String place = "1. halvix.library.path=" + fake + ": ";
+            assertTrue(text.contains(place + "invalid ELF header") || text.contains(place + "file too short"),
+                       "the place is named once, then the system's reason: " + text);
             assertTrue(text.contains("\n  - Wrong word size or format"), text);
         } else if (kind.equals("32-bit VM on 64-bit Windows")) {
             // The loader takes the 32-bit DLL and extracts it; Linux cannot load it.

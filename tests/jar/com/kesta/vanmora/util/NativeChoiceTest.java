@@ -78,7 +78,7 @@ class NativeChoiceTest {
     @org.junit.jupiter.api.Test
     void notFoundOnJavaLibraryPathBringsNoHintWhenTheJarWasTried() {
         String text = Halvix.NativeLoader.failureMessage("Linux", "amd64", "64", Arrays.asList(
-                "System.loadLibrary(\"Halvix\") on java.library.path=/usr/lib: no Halvix in java.library.path: /usr/lib",
+                "System.loadLibrary(\"Halvix\"): no Halvix in java.library.path: /usr/lib",
                 "natives/linux-x86-64/libHalvix.so from the jar, extracted to /tmp/h: /tmp/h/libHalvix.so:"
                     + " failed to map segment from shared object"));
         String hints = text.substring(text.indexOf("What to check:"));
