@@ -100,13 +100,14 @@ BOOL readSynchronous(Kernel& k, std::unique_lock<std::mutex>& hold, FileObject& 
         if (d.readError != 0) return fail(d.readError);
         auto due = std::chrono::steady_clock::time_point::max();
         if (d.kind == Device::Kind::Hid) {
-            if (!d.input.empty() && length < d.input.front().size()) {
+            std::deque<Report>& input = file.input;
+            if (!input.empty() && length < input.front().size()) {
                 return fail(ERROR_INVALID_USER_BUFFER);
             }
-            if (!d.input.empty()) {
-                std::memcpy(buffer, d.input.front().data(), d.input.front().size());
-                if (read) *read = static_cast<DWORD>(d.input.front().size());
-                d.input.pop_front();
+            if (!input.empty()) {
+                std::memcpy(buffer, input.front().data(), input.front().size());
+                if (read) *read = static_cast<DWORD>(input.front().size());
+                input.pop_front();
                 return TRUE;
             }
         } else {
@@ -136,10 +137,14 @@ void deliver(Kernel& k, Device& device, const Report& report) {
     for (FileObject* f : device.files) {
         if (f->pending) {
             complete(k, *f, ERROR_SUCCESS, &report);
-            return;
+            continue;
+        }
+        f->input.push_back(report);
+        while (f->input.size() > f->inputBuffers) {
+            f->input.pop_front();
+            if (f->hasRead) ++device.droppedInputs;
         }
     }
-    device.input.push_back(report);
     k.changed.notify_all();
 }
 
@@ -200,6 +205,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     if (buffer == nullptr) return fail(ERROR_INVALID_USER_BUFFER);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     ++file->device->reads;
+    file->hasRead = true;
     if (!file->overlapped) return readSynchronous(k, hold, *file, bytes, toRead, read);
 
     Device& d = *file->device;
@@ -219,9 +225,9 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     file->pending = true;
     file->read = PendingRead{overlapped, bytes, toRead, event};
     overlapped->Internal = statusPending;
-    if (!d.input.empty()) {
-        Report report = d.input.front();
-        d.input.pop_front();
+    if (!file->input.empty()) {
+        Report report = file->input.front();
+        file->input.pop_front();
         complete(k, *file, ERROR_SUCCESS, &report);
         if (read) *read = static_cast<DWORD>(report.size());
         return TRUE;
@@ -287,6 +293,23 @@ BOOL CancelSynchronousIo(HANDLE thread) {
     if (self.blockedIn == nullptr) return fail(ERROR_NOT_FOUND);
     self.blockedIn->cancelled = true;
     k.changed.notify_all();
+    return TRUE;
+}
+
+BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG buffers) {
+    Kernel& k = kernel();
+    std::lock_guard<std::mutex> hold(k.lock);
+    auto file = fileOf(k, handle);
+    if (!file) return fail(ERROR_INVALID_HANDLE);
+    Device& d = *file->device;
+    if (d.kind != Device::Kind::Hid) return fail(ERROR_NOT_SUPPORTED);
+    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    if (buffers < minInputBuffers || buffers > maxInputBuffers) return fail(ERROR_INVALID_PARAMETER);
+    file->inputBuffers = buffers;
+    while (file->input.size() > file->inputBuffers) {
+        file->input.pop_front();
+        if (file->hasRead) ++d.droppedInputs;
+    }
     return TRUE;
 }
 
