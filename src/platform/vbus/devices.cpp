@@ -14,6 +14,7 @@ namespace {
 std::size_t pendingCloses = 0;  // guarded by the kernel lock
 
 constexpr auto recordPeriod = std::chrono::milliseconds(5);
+constexpr auto echoPaceLimit = std::chrono::milliseconds(100);
 
 BOOL fail(DWORD code) {
     SetLastError(code);
@@ -108,6 +109,7 @@ BOOL readSynchronous(Kernel& k, std::unique_lock<std::mutex>& hold, FileObject& 
                 std::memcpy(buffer, input.front().data(), input.front().size());
                 if (read) *read = static_cast<DWORD>(input.front().size());
                 input.pop_front();
+                k.changed.notify_all();  // room for a held echo
                 return TRUE;
             }
         } else {
@@ -238,16 +240,29 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped) {
     Kernel& k = kernel();
-    std::lock_guard<std::mutex> hold(k.lock);
+    std::unique_lock<std::mutex> hold(k.lock);
     if (written) *written = 0;
     auto file = fileOf(k, handle);
     if (!file) return fail(ERROR_INVALID_HANDLE);
     Device& d = *file->device;
     if (d.kind != Device::Kind::Hid) return fail(ERROR_NOT_SUPPORTED);
     if (overlapped != nullptr) return fail(ERROR_NOT_SUPPORTED);
-    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
     Report report{};
     if (buffer == nullptr || toWrite != report.size()) return fail(ERROR_INVALID_PARAMETER);
+    if (d.hid.behaviour == HidBehaviour::Echo) {
+        // A real pad takes output reports at the USB's pace and answers at
+        // that pace, which a reader keeps up with; the bus writes at once, so
+        // it holds a write while the answer would overflow a reader's buffer.
+        // Only briefly: a reader that stalls loses answers, as it would on a
+        // real stack.
+        auto readerFull = [&d] {
+            return std::any_of(d.files.begin(), d.files.end(), [](const FileObject* f) {
+                return f->hasRead && f->input.size() >= f->inputBuffers;
+            });
+        };
+        k.changed.wait_for(hold, echoPaceLimit, [&] { return !d.plugged || !readerFull(); });
+    }
+    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
     std::memcpy(report.data(), buffer, report.size());
     d.output.push_back(report);
     if (d.hid.behaviour == HidBehaviour::Echo) {
