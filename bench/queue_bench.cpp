@@ -70,11 +70,17 @@ void waitWhile(Condition condition) {
 }
 
 // The ring drops what does not fit; a benchmark producer that must not lose
-// bytes waits for room first, as it would behind a real pad's flow control.
+// bytes offers the rest of a payload again until it is in, as it would behind
+// a real pad's flow control, and as peerProduce does with the peer queue.
 void ringProduce(SerialRing& ring, std::uint32_t payloads) {
     for (std::uint32_t i = 0; i < payloads; ++i) {
-        waitWhile([&] { return halvix::queuedBytes(ring) > SerialRing::acceptLimit - payloadSize; });
-        halvix::acceptPayload(ring, payloadAt(i), payloadSize);
+        const std::uint8_t* p = payloadAt(i);
+        std::uint32_t done = 0;
+        Backoff backoff;
+        while (done < payloadSize) {
+            done += halvix::acceptPayload(ring, p + done, payloadSize - done);
+            if (done < payloadSize) backoff.wait();
+        }
     }
 }
 
@@ -289,9 +295,8 @@ void pointsTwoThreads(benchmark::State& state) {
     for (auto _ : state) {
         std::thread producer([&] {
             for (std::int32_t v = 1; v <= streamPoints; ++v) {
-                // A full queue drops points; wait for room so none is lost.
-                waitWhile([&] { return halvix::queuedPoints(*queue) >= halvix::PointQueue::capacity; });
-                halvix::pushPoint(*queue, v);
+                // A full queue drops points; offer it again until it is in.
+                waitWhile([&] { return !halvix::pushPoint(*queue, v); });
             }
         });
         Backoff backoff;
