@@ -35,3 +35,21 @@ require_build_packages() {
 java_home() {
   dirname "$(dirname "$(readlink -f "$(command -v javac)")")"
 }
+
+# The release number, from the project() line of CMakeLists.txt (1.6.0.0 -> 1.6.0).
+halvix_version() {
+  sed -n 's/^project(Halvix VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$HALVIX_ROOT/CMakeLists.txt"
+}
+
+# The natives the jar carries, one "resource-in-jar file-in-dist" pair a line.
+halvix_jar_natives() {
+  local virtual=dist/linux-x64-virtual/libHalvix.so
+  # FALLBACK until dist/ holds the Linux library split in two (real pads in
+  # linux-x64, virtual pads in linux-x64-virtual): today's linux-x64 library
+  # serves the virtual pads, so it fills both folders. Drop this line then.
+  [ -f "$HALVIX_ROOT/$virtual" ] || virtual=dist/linux-x64/libHalvix.so
+  echo "natives/windows-x86/Halvix.dll dist/windows-x86/Halvix.dll"
+  echo "natives/windows-x86-64/Halvix.dll dist/windows-x64/Halvix.dll"
+  echo "natives/linux-x86-64/libHalvix.so dist/linux-x64/libHalvix.so"
+  echo "natives/linux-x86-64-virtual/libHalvix.so $virtual"
+}

@@ -16,7 +16,7 @@ namespace halvix {
 struct PortState {
     std::atomic<std::uint8_t> hidMode;        // 1 while the port in use is a HID pad
     std::atomic<std::uint8_t> stopRequested;  // set by a close, cleared by an open
-    std::atomic<std::uint8_t> readerRunning;  // 1 while a reader thread runs its loop
+    std::atomic<std::uint8_t> readerRunning;  // 1 while the open port's reader serves it
     std::atomic<HANDLE> readerThread;         // the open port's reader, or null
 };
 
@@ -30,8 +30,10 @@ bool openPort(const char* name);
 // Closes the port in use; with none open, returns at once. Caller's thread only.
 void closePort();
 
-// The body of a reader thread: runs `reader` to its end, catching everything
-// so that no exception leaves the thread, then clears readerRunning.
+// The body of the HID reader thread: runs `reader` to its end, catching
+// everything so that no exception leaves the thread, then clears
+// readerRunning. (The legacy reader leaves the port state alone: its close
+// may have to give up on it, see legacy_channel.h.)
 DWORD runReaderThread(void (*reader)());
 
 }  // namespace halvix

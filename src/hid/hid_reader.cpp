@@ -60,7 +60,9 @@ void readReports(HANDLE device, HANDLE readDone, HANDLE stop) {
     }
     if (pending) {
         DWORD got = 0;
-        CancelIoEx(device, &overlapped);
+        // This thread started the read, so CancelIo, which every Windows
+        // version has, ends it.
+        CancelIo(device);
         GetOverlappedResult(device, &overlapped, &got, TRUE);
     }
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a Windows DLL's export table (exactly the six JNI names, decorated
-# on x86) and import table (system DLLs only, no MinGW runtimes).
+# on x86), its import table (only functions Windows XP has, by the committed
+# list beside this script), its subsystem version and its version record.
 # Usage: check_dll_tables.sh DLL x86|x64
 set -euo pipefail
 dll="$1"
@@ -17,13 +18,32 @@ if [ "$exports" != "$(echo "$expected" | tr ' ' '\n' | sort | xargs)" ]; then
   echo "expected:        $expected"
   exit 1
 fi
-imports="$(echo "$dump" | grep 'DLL Name:' | awk '{print tolower($3)}' | sort -u | xargs)"
-for dllname in $imports; do
-  case "$dllname" in
-    kernel32.dll|setupapi.dll|hid.dll|msvcrt.dll) ;;
-    *) echo "$dll imports $dllname, which is not a system DLL"; exit 1 ;;
-  esac
-done
+# Every imported function, as DLL!function, must be one that Windows XP SP3
+# and XP x64 provide (xp_imports.txt); this also keeps out the MinGW runtime
+# DLLs, which are on no list.
+allowed="$(dirname "$0")/xp_imports.txt"
+imports="$(echo "$dump" | awk '
+  /^\tDLL Name: / { dll = tolower($3); next }
+  dll != "" && /^\t[0-9a-f]+\t +[0-9]+  / { print dll "!" $3; next }
+  dll != "" && /^$/ { dll = "" }' | sort -u)"
+[ -n "$imports" ] || { echo "$dll: no imports found (objdump output changed?)"; exit 1; }
+echo "$dll imports:"
+echo "$imports" | sed 's/^/  /'
+listed="$(grep -v '^#' "$allowed" | awk -v kind="$kind" 'NF >= 2 && (NF == 2 || $3 == kind) { print tolower($1) "!" $2 }' | sort -u)"
+outside="$(comm -23 <(echo "$imports") <(echo "$listed"))"
+if [ -n "$outside" ]; then
+  echo "$dll imports what Windows XP ($kind) may lack, by $allowed:"
+  echo "$outside" | sed 's/^/  /'
+  exit 1
+fi
+# The loader of Windows XP refuses an image that asks for a newer subsystem.
+want_subsystem="5 1"
+[ "$kind" = x64 ] && want_subsystem="5 2"
+subsystem="$(echo "$dump" | awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { minor = $2 } END { print major, minor }')"
+if [ "$subsystem" != "$want_subsystem" ]; then
+  echo "$dll asks for subsystem version $subsystem, not $want_subsystem"
+  exit 1
+fi
 # The version record: the fixed part (signature 0xFEEF04BD) holds file and
 # product version 1.6.0.0, and the module is named Halvix.
 python3 - "$dll" <<'PY'
@@ -39,4 +59,4 @@ if (fms, fls) != want or (pms, pls) != want:
 if 'Halvix'.encode('utf-16-le') not in data:
     sys.exit('module name missing from the version record')
 PY
-echo "$dll ($kind): exports [$exports], imports [$imports]"
+echo "$dll ($kind): exports [$exports], $(echo "$imports" | wc -l) imports, all on the XP list, subsystem version $subsystem"

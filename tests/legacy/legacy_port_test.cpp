@@ -1,10 +1,12 @@
 // The legacy channel end to end through the natives, over the virtual bus.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "binding/port_state.h"
 #include "legacy/legacy_channel.h"
+#include "signature_figure.h"
 #include "support/bus_fixture.h"
 
 namespace halvix {
@@ -83,6 +85,63 @@ TEST_F(LegacyPortTest, SilentPadDoesNotHoldTheCloseUp) {
     EXPECT_EQ(vbus::liveThreadCount(), 0u) << "the close returned before its reader ended";
     EXPECT_EQ(portState.readerThread.load(), nullptr);
     EXPECT_EQ(legacyDevice().load(), nullptr);
+}
+
+// A driver that never lets the reader's read go, with the cancel call on
+// offer (the driver refuses it) and hidden (Windows XP): the close gives up
+// after about a second, the port state is free for the next open, and the
+// reader left behind finishes on its own once its read returns.
+TEST_F(LegacyPortTest, StuckDriverCloseGivesUpAndTheReaderFinishesAlone) {
+    // The streaming pad's first points, in order: the nonzero records.
+    std::vector<jlong> streamed;
+    for (std::int32_t r : vbus::signatureRecords()) {
+        if (r != 0 && streamed.size() < 20) streamed.push_back(r);
+    }
+    const std::int32_t heldRecord = 7;  // the streaming pad never sends this
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden ? "CancelSynchronousIo hidden" : "CancelSynchronousIo refused");
+        vbus::restoreDefaultPopulation();
+        drainQueues();
+        vbus::hideCancelSynchronousIo(hidden);
+        vbus::unplug(*vbus::deviceAt(vbus::legacyClass(), 0));
+        const vbus::DeviceId stuck = vbus::addLegacyDevice({vbus::record(heldRecord)});
+        vbus::holdReads(stuck, true);
+        vbus::addStreamingLegacyPad();  // USB2
+
+        ASSERT_TRUE(open("USB1"));
+        ASSERT_TRUE(testing::eventually([&] { return vbus::readCount(stuck) == 1; }));
+        Sleep(20);  // the reader is inside its read
+        const double ms = millisecondsOf([&] { close(); });
+        RecordProperty(hidden ? "stuck_close_ms_hidden" : "stuck_close_ms_refused", std::to_string(ms));
+        EXPECT_GE(ms, 900) << "the close left before trying for about a second";
+        EXPECT_LT(ms, 3000) << "the close waited on a read that never returns";
+        EXPECT_EQ(portState.readerThread.load(), nullptr);
+        EXPECT_EQ(legacyDevice().load(), nullptr);
+        EXPECT_EQ(vbus::liveThreadCount(), 1u) << "the old reader is still in its read";
+        EXPECT_EQ(vbus::openFileCount(stuck), 1u) << "the old reader keeps its pad open";
+
+        // Another pad opens and streams its own points, the old reader aside.
+        ASSERT_TRUE(open("USB2"));
+        EXPECT_EQ(points(streamed.size()), streamed);
+        close();
+        const std::int32_t left = queuedPoints(pointQueue());
+
+        // Released, the old reader's read returns (with the record when no
+        // cancel was asked for); it queues nothing, closes its pad and ends.
+        vbus::holdReads(stuck, false);
+        EXPECT_TRUE(vbus::waitForThreadsToEnd(2000)) << "the released reader did not end";
+        EXPECT_EQ(vbus::openFileCount(stuck), 0u) << "the released reader left its pad open";
+        EXPECT_EQ(vbus::openHandleCount(), handlesAtStart);
+        EXPECT_EQ(vbus::readCount(stuck), 1u) << "the released reader read again";
+        EXPECT_EQ(queuedPoints(pointQueue()), left) << "the released reader queued its record";
+
+        // The stuck pad itself opens again once the driver has let go
+        // (pulled out here, so that its silent script cannot hold the close).
+        ASSERT_TRUE(open("USB1"));
+        vbus::unplug(stuck);
+        close();
+        EXPECT_TRUE(vbus::waitForThreadsToEnd(2000));
+    }
 }
 
 TEST_F(LegacyPortTest, CloseBeforeTheReaderReads) {

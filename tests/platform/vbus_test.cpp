@@ -105,11 +105,14 @@ TEST_F(VbusTest, OverlappedReadsPendCompleteAndCancel) {
     EXPECT_EQ(buffer[2], 0xAB);
 
     EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov));
-    EXPECT_TRUE(CancelIoEx(file, &ov));
+    // CancelIo ends only the reads the calling thread started.
+    std::thread([&] { EXPECT_TRUE(CancelIo(file)); }).join();
+    EXPECT_FALSE(GetOverlappedResult(file, &ov, &n, FALSE)) << "another thread's CancelIo ended it";
+    EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+    EXPECT_TRUE(CancelIo(file));
     EXPECT_FALSE(GetOverlappedResult(file, &ov, &n, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
-    EXPECT_FALSE(CancelIoEx(file, &ov));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+    EXPECT_TRUE(CancelIo(file)) << "nothing pending is no failure";
 
     EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov));
     vbus::unplug(pad);
@@ -221,6 +224,13 @@ DWORD WINAPI blockInRead(LPVOID file) {
     return ok ? 0 : GetLastError();
 }
 
+using CancelSynchronousIoCall = BOOL (*)(HANDLE);
+
+CancelSynchronousIoCall cancelSynchronousIo() {
+    return reinterpret_cast<CancelSynchronousIoCall>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "CancelSynchronousIo")));
+}
+
 TEST_F(VbusTest, SynchronousReadEndsOnCancel) {
     vbus::unplug(*vbus::deviceAt(vbus::legacyClass(), 0));
     vbus::addLegacyDevice({});  // silent
@@ -232,13 +242,64 @@ TEST_F(VbusTest, SynchronousReadEndsOnCancel) {
     while (started.load() == 0) Sleep(1);
     Sleep(20);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "the read did not block";
-    EXPECT_TRUE(CancelSynchronousIo(thread));
+    const CancelSynchronousIoCall cancel = cancelSynchronousIo();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_TRUE(cancel(thread));
     EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0) << "the thread handle signals its end";
-    EXPECT_FALSE(CancelSynchronousIo(thread));
+    EXPECT_FALSE(cancel(thread));
     EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
     CloseHandle(thread);
     CloseHandle(file);
     EXPECT_TRUE(vbus::waitForThreadsToEnd(1000));
+}
+
+TEST_F(VbusTest, HeldReadsIgnoreTheCancelUntilReleased) {
+    vbus::unplug(*vbus::deviceAt(vbus::legacyClass(), 0));
+    const vbus::DeviceId pad = vbus::addLegacyDevice({vbus::record(7)});
+    vbus::holdReads(pad, true);
+    HANDLE file = openPath(pathOf(vbus::legacyClass(), 0), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    started.store(0);
+    HANDLE thread = CreateThread(nullptr, 0x8000, blockInRead, file, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (started.load() == 0) Sleep(1);
+    Sleep(20);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "a record was due, yet held";
+    EXPECT_TRUE(cancelSynchronousIo()(thread)) << "the cancel is asked for";
+    EXPECT_EQ(WaitForSingleObject(thread, 100), WAIT_TIMEOUT) << "the held read ended on a cancel";
+    vbus::holdReads(pad, false);
+    EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0) << "the released read still waits";
+    CloseHandle(thread);
+
+    // Released with no cancel asked for, a held read delivers what is due.
+    vbus::holdReads(pad, true);
+    std::uint8_t record[4] = {};
+    DWORD n = 0;
+    std::thread release([pad] {
+        Sleep(50);
+        vbus::holdReads(pad, false);
+    });
+    EXPECT_TRUE(ReadFile(file, record, 4, &n, nullptr));
+    release.join();
+    EXPECT_EQ(n, 4u);
+    EXPECT_EQ(record[0], 7);
+    CloseHandle(file);
+    EXPECT_TRUE(vbus::waitForThreadsToEnd(1000));
+}
+
+TEST_F(VbusTest, ModulesAnswerWhatTheSystemHas) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    ASSERT_NE(kernel, nullptr);
+    EXPECT_EQ(GetModuleHandleA("hid.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_NE(cancelSynchronousIo(), nullptr);
+    EXPECT_EQ(GetProcAddress(kernel, "CancelIoEx"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    vbus::hideCancelSynchronousIo(true);
+    EXPECT_EQ(cancelSynchronousIo(), nullptr) << "hidden as on Windows XP";
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    vbus::restoreDefaultPopulation();
+    EXPECT_NE(cancelSynchronousIo(), nullptr) << "a fresh bus has it again";
 }
 
 TEST_F(VbusTest, LastErrorIsPerThread) {

@@ -115,12 +115,10 @@ BOOL WINAPI readFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAP
     return ok;
 }
 
-BOOL WINAPI cancelIoEx(HANDLE h, LPOVERLAPPED overlapped) {
-    const BOOL ok = original<decltype(&CancelIoEx)>(3)(h, overlapped);
+BOOL WINAPI cancelIo(HANDLE h) {
+    const BOOL ok = original<decltype(&CancelIo)>(3)(h);
     const DWORD error = GetLastError();
-    CallRecord c = made(CallRecord::cancelIoEx, h, ok);
-    c.overlapped = overlapped;
-    record(c);
+    record(made(CallRecord::cancelIo, h, ok));
     SetLastError(error);
     return ok;
 }
@@ -179,7 +177,7 @@ CallLog::CallLog() {
         {"kernel32.dll", "CreateFileA", asPointer(&createFileA)},
         {"kernel32.dll", "CreateEventA", asPointer(&createEventA)},
         {"kernel32.dll", "ReadFile", asPointer(&readFile)},
-        {"kernel32.dll", "CancelIoEx", asPointer(&cancelIoEx)},
+        {"kernel32.dll", "CancelIo", asPointer(&cancelIo)},
         {"kernel32.dll", "GetOverlappedResult", asPointer(&getOverlappedResult)},
         {"kernel32.dll", "CloseHandle", asPointer(&closeHandle)},
         {"setupapi.dll", "SetupDiGetClassDevsA", asPointer(&getClassDevsA)},
@@ -222,5 +220,30 @@ std::vector<CallRecord> CallLog::callsOn(DWORD thread) const {
     }
     return on;
 }
+
+// --- hiding a call -------------------------------------------------------------
+
+namespace {
+
+std::atomic<void*> getProcAddressOriginal{nullptr};
+
+FARPROC WINAPI getProcAddressWithout(HMODULE module, LPCSTR name) {
+    // Names, not ordinals: an ordinal is a value below 0x10000.
+    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF && std::strcmp(name, "CancelSynchronousIo") == 0) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<decltype(&GetProcAddress)>(getProcAddressOriginal.load())(module, name);
+}
+
+void* rememberGetProcAddress() {
+    getProcAddressOriginal.store(asPointer(&GetProcAddress));
+    return asPointer(&getProcAddressWithout);
+}
+
+}  // namespace
+
+HiddenCancelSynchronousIo::HiddenCancelSynchronousIo()
+    : hook_("kernel32.dll", "GetProcAddress", rememberGetProcAddress()) {}
 
 }  // namespace halvix::wine

@@ -35,7 +35,7 @@ struct CallRecord {
         createFile,
         createEvent,
         readFile,
-        cancelIoEx,
+        cancelIo,
         getOverlappedResult,
         closeHandle,
         getClassDevs,
@@ -67,6 +67,18 @@ public:
     // The calls made so far on `thread`, in order.
     std::vector<CallRecord> callsOn(DWORD thread) const;
     std::vector<CallRecord> all() const;
+};
+
+// While it lives, GetProcAddress answers null with ERROR_PROC_NOT_FOUND for
+// CancelSynchronousIo, as Windows XP's kernel32 does; every other lookup goes
+// through. One at a time.
+class HiddenCancelSynchronousIo {
+public:
+    HiddenCancelSynchronousIo();
+    bool installed() const { return hook_.installed(); }
+
+private:
+    ImportHook hook_;
 };
 
 }  // namespace halvix::wine

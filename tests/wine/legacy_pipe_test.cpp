@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "binding/port_state.h"
@@ -114,6 +115,60 @@ TEST_F(LegacyPipeTest, CloseEndsAReadBlockedOnASilentPad) {
     EXPECT_EQ(queuedPoints(pointQueue()), 0);
     // The pad's handle is closed: the stand-in pad can no longer send.
     EXPECT_FALSE(PipePad::send(padEnd, {1, 0, 0, 0}));
+}
+
+// Windows XP has no CancelSynchronousIo, and a silent pad never ends the
+// reader's read: the close gives up after about a second and the reader,
+// left in its read, finishes alone once the pad sends something.
+TEST_F(LegacyPipeTest, WithoutCancelSynchronousIoTheCloseGivesUp) {
+    HiddenCancelSynchronousIo hidden;
+    ASSERT_TRUE(hidden.installed()) << "the test could not hide CancelSynchronousIo";
+    start();
+    HANDLE reader = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), portState.readerThread.load(), GetCurrentProcess(),
+                                &reader, SYNCHRONIZE, FALSE, 0));
+    Sleep(50);  // the reader is blocked in its read: the pad sends nothing
+
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(returnsWithin(closeLegacyPort, 3000, sendRecord, padEnd))
+        << "the close waited for a pad that sends nothing";
+    const ULONGLONG took = GetTickCount64() - start;
+    RecordProperty("close_ms", std::to_string(took));
+    EXPECT_GE(took, 900u) << "the close left before trying for about a second";
+    EXPECT_EQ(portState.readerThread.load(), nullptr);
+    EXPECT_EQ(legacyDevice().load(), nullptr);
+    EXPECT_EQ(WaitForSingleObject(reader, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the reader ended, yet its read cannot have returned";
+
+    // Another pad opens and its reader queues its own points.
+    PipePad other;
+    HANDLE otherEnd = other.listen();
+    ASSERT_NE(otherEnd, nullptr);
+    HANDLE otherDevice = other.connect();
+    ASSERT_NE(otherDevice, nullptr);
+    resetPoints(pointQueue());
+    portState.stopRequested.store(0);
+    ASSERT_TRUE(startLegacyReader(otherDevice));
+    ASSERT_TRUE(PipePad::send(otherEnd, {0x22, 0, 0, 0}));
+    ASSERT_TRUE(waitForPoints(1));
+
+    // The first pad sends: the old reader's read returns; it queues nothing,
+    // closes its pad and ends.
+    ASSERT_TRUE(PipePad::send(padEnd, {0x11, 0, 0, 0}));
+    EXPECT_EQ(WaitForSingleObject(reader, 2000), static_cast<DWORD>(WAIT_OBJECT_0))
+        << "the old reader did not end once its read returned";
+    CloseHandle(reader);
+    EXPECT_FALSE(PipePad::send(padEnd, {1, 0, 0, 0})) << "the old reader left its pad open";
+    EXPECT_EQ(queuedPoints(pointQueue()), 1);
+    EXPECT_EQ(takePoint(pointQueue()), 0x22);
+
+    // The second port's close, with the call still hidden, also gives up
+    // on its silent pad; its reader then ends once that pad sends.
+    ASSERT_TRUE(returnsWithin(closeLegacyPort, 3000, sendRecord, otherEnd));
+    ASSERT_TRUE(PipePad::send(otherEnd, {1, 0, 0, 0}));
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    while (PipePad::send(otherEnd, {0, 0, 0, 0}) && GetTickCount64() < deadline) Sleep(10);
+    EXPECT_FALSE(PipePad::send(otherEnd, {0, 0, 0, 0})) << "the second reader left its pad open";
 }
 
 TEST(LegacyLookupOnWine, NoDeviceOfTheLegacyClass) {

@@ -39,9 +39,17 @@ HANDLE PipePad::connect(bool overlapped) {
 }
 
 bool PipePad::send(HANDLE end, const std::vector<std::uint8_t>& message) {
-    DWORD written = 0;
-    return WriteFile(end, message.data(), static_cast<DWORD>(message.size()), &written, nullptr) &&
-           written == message.size();
+    // A reader started just now may not have opened its end yet (a loaded
+    // machine runs it late): wait for it, but not for one that went away.
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    for (;;) {
+        DWORD written = 0;
+        if (WriteFile(end, message.data(), static_cast<DWORD>(message.size()), &written, nullptr)) {
+            return written == message.size();
+        }
+        if (GetLastError() != ERROR_PIPE_LISTENING || GetTickCount64() >= deadline) return false;
+        Sleep(1);
+    }
 }
 
 DWORD PipePad::waiting(HANDLE end) {

@@ -32,8 +32,9 @@ public:
     // owns the handle.
     HANDLE connect(bool overlapped = false);
 
-    // Writes one message on a server end; false when the write fails (with
-    // the error left for GetLastError).
+    // Writes one message on a server end, waiting up to 2 s for a client
+    // still opening its end; false when the write fails (with the error left
+    // for GetLastError).
     static bool send(HANDLE end, const std::vector<std::uint8_t>& message);
 
     // The next message that arrives on a server end within `ms`, or false.

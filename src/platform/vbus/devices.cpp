@@ -96,6 +96,12 @@ BOOL readSynchronous(Kernel& k, std::unique_lock<std::mutex>& hold, FileObject& 
     } unregister{self};
 
     for (;;) {
+        // A driver that holds its reads answers nothing, not even a cancel,
+        // until it lets go; a read cancelled meanwhile then ends as cancelled.
+        if (d.readsHeld && d.plugged) {
+            k.changed.wait(hold);
+            continue;
+        }
         if (op.cancelled) return fail(ERROR_OPERATION_ABORTED);
         if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
         if (d.readError != 0) return fail(d.readError);
@@ -225,7 +231,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
         return fail(error);
     }
     file->pending = true;
-    file->read = PendingRead{overlapped, bytes, toRead, event};
+    file->read = PendingRead{overlapped, std::this_thread::get_id(), bytes, toRead, event};
     overlapped->Internal = statusPending;
     if (!file->input.empty()) {
         Report report = file->input.front();
@@ -287,19 +293,18 @@ BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transfe
     return TRUE;
 }
 
-BOOL CancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
+BOOL CancelIo(HANDLE handle) {
     Kernel& k = kernel();
     std::lock_guard<std::mutex> hold(k.lock);
     auto file = fileOf(k, handle);
     if (!file) return fail(ERROR_INVALID_HANDLE);
-    if (!file->pending || (overlapped != nullptr && overlapped != file->read.overlapped)) {
-        return fail(ERROR_NOT_FOUND);
+    if (file->pending && file->read.issuer == std::this_thread::get_id()) {
+        complete(k, *file, ERROR_OPERATION_ABORTED, nullptr);
     }
-    complete(k, *file, ERROR_OPERATION_ABORTED, nullptr);
     return TRUE;
 }
 
-BOOL CancelSynchronousIo(HANDLE thread) {
+BOOL vbus::cancelSynchronousIo(HANDLE thread) {
     Kernel& k = kernel();
     std::lock_guard<std::mutex> hold(k.lock);
     auto t = lookup(k, thread, Object::Kind::Thread);

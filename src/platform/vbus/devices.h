@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kernel.h"
@@ -41,10 +42,12 @@ struct Device {
     std::deque<LegacyStep> script;
     std::size_t streamIndex = 0;
     std::chrono::steady_clock::time_point nextRecordDue{};
+    bool readsHeld = false;  // the driver keeps every synchronous read, cancelled or not
 };
 
 struct PendingRead {
     LPOVERLAPPED overlapped = nullptr;
+    std::thread::id issuer;  // the thread that started it: only its CancelIo ends it
     std::uint8_t* buffer = nullptr;
     DWORD length = 0;
     std::shared_ptr<Object> event;  // keeps the completion event alive
@@ -89,6 +92,10 @@ bool isClass(const Device& device, const GUID& cls);
 // pending overlapped read, or into its buffer, dropping the oldest report
 // there when the buffer is full.
 void deliver(Kernel& k, Device& device, const Report& report);
+
+// CancelSynchronousIo of the bus's kernel32; the library finds it only by
+// GetProcAddress (modules.cpp). Takes the lock.
+BOOL cancelSynchronousIo(HANDLE thread);
 
 // With the lock held: DWORD statuses kept in OVERLAPPED::Internal.
 constexpr ULONG_PTR statusPending = 0x103;

@@ -28,6 +28,8 @@ using LPCVOID = const void*;
 using PCSTR = const char*;
 using LPCSTR = const char*;
 using LPDWORD = DWORD*;
+using HMODULE = void*;
+using FARPROC = std::intptr_t (*)();
 
 #define TRUE 1
 #define FALSE 0
@@ -44,6 +46,8 @@ constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_OPERATION_ABORTED = 995;
@@ -132,20 +136,20 @@ BOOL CloseHandle(HANDLE object);
 
 // Files. A path may be opened any number of times at once. A synchronous
 // ReadFile blocks until data, failure, unplug or CancelSynchronousIo
-// (ERROR_OPERATION_ABORTED). An overlapped ReadFile resets the record's event,
-// then either completes at once (TRUE) or returns FALSE with ERROR_IO_PENDING
-// and signals the event on completion.
+// (ERROR_OPERATION_ABORTED; a driver may hold a read and ignore the cancel).
+// An overlapped ReadFile resets the record's event, then either completes at
+// once (TRUE) or returns FALSE with ERROR_IO_PENDING and signals the event on
+// completion.
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait);
-// Ends the pending overlapped read of `file` (or only the one of `overlapped`)
-// with ERROR_OPERATION_ABORTED; ERROR_NOT_FOUND when none is pending.
-BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
-// Ends the synchronous read the thread is blocked in; ERROR_NOT_FOUND when none.
-BOOL CancelSynchronousIo(HANDLE thread);
+// Ends, with ERROR_OPERATION_ABORTED, the pending overlapped reads of `file`
+// that the calling thread started; those of other threads go on. TRUE also
+// when there is none.
+BOOL CancelIo(HANDLE file);
 
 // Threads. The stack size is a minimum: the bus, like Windows, may reserve more.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
@@ -162,6 +166,16 @@ BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll,
                              DWORD milliseconds);
+
+// Modules. Calls that not every Windows version has are looked up by name:
+// GetModuleHandleA("kernel32.dll") names the system's kernel32 (null with
+// ERROR_MOD_NOT_FOUND for any other module here), and GetProcAddress answers
+// null with ERROR_PROC_NOT_FOUND for a call the module lacks. The bus's
+// kernel32 offers CancelSynchronousIo, BOOL (HANDLE thread), unless a test
+// hides it as Windows XP lacks it: it ends the synchronous read the thread is
+// blocked in, and fails with ERROR_NOT_FOUND when there is none.
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // Memory for variable-length system records.
 HANDLE GetProcessHeap();

@@ -148,6 +148,7 @@ void restoreDefaultPopulation() {
     p.classDevsErrors.clear();
     k.failThreadCreation = false;
     k.heapLimit = 64u << 20;
+    hideCancelSynchronousIo(false);
     addDefaults(p);
 }
 
@@ -248,6 +249,13 @@ std::size_t openFileCount(DeviceId device) {
 
 void setReadError(DeviceId device, DWORD error) {
     withDevice(device, [&](Kernel&, Device& d) { d.readError = error; });
+}
+
+void holdReads(DeviceId device, bool hold) {
+    withDevice(device, [&](Kernel& k, Device& d) {
+        d.readsHeld = hold;
+        k.changed.notify_all();
+    });
 }
 
 void setOpenError(DeviceId device, DWORD error) {

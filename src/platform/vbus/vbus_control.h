@@ -84,6 +84,12 @@ std::size_t droppedInputReports(DeviceId device);
 std::size_t pendingReadCount(DeviceId device);
 std::vector<Report> outputReports(DeviceId device);  // every report written, in order
 void setReadError(DeviceId device, DWORD error);     // 0: reads work again
+// A driver that will not let go: while held, the device's synchronous reads
+// return nothing, whether or not data is due, and ignore CancelSynchronousIo
+// (which still answers TRUE). Released (false), a read cancelled meanwhile
+// ends with ERROR_OPERATION_ABORTED and any other goes on as usual. Unplugging
+// ends held reads too.
+void holdReads(DeviceId device, bool hold);
 std::size_t openFileCount(DeviceId device);
 std::size_t readCount(DeviceId device);  // ReadFile calls made on it so far
 
@@ -97,6 +103,8 @@ void setDetailQueryError(DeviceId device, DWORD error);
 // SetupDiGetClassDevsA fails with `error` for `cls` (0 clears).
 void setClassDevsError(const GUID& cls, DWORD error);
 void failThreadCreation(bool fail);
+// GetProcAddress finds no CancelSynchronousIo, as on Windows XP.
+void hideCancelSynchronousIo(bool hidden);
 // HeapAlloc refuses requests larger than this.
 void setHeapLimit(std::size_t bytes);
 
