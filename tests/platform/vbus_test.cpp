@@ -134,7 +134,7 @@ std::vector<int> takeBuffered(HANDLE file) {
     std::uint8_t buffer[9] = {};
     DWORD n = 0;
     while (ReadFile(file, buffer, 9, nullptr, &ov)) seen.push_back(buffer[2]);
-    CancelIoEx(file, &ov);
+    CancelIo(file);
     GetOverlappedResult(file, &ov, &n, TRUE);
     CloseHandle(done);
     return seen;
