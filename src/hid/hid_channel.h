@@ -20,6 +20,7 @@ struct HidPadSlot {
     std::atomic<PSP_DEVICE_INTERFACE_DETAIL_DATA_A> padPath;  // owned; holds DevicePath
     std::atomic<HANDLE> writeHandle;  // synchronous handle that commands are written to
     std::atomic<HANDLE> stopEvent;    // the reader's stop event while it runs
+    std::atomic<bool> readerReady;    // the reader has tried to open its own handle
 };
 
 HidPadSlot& hidPadSlot();
@@ -35,7 +36,8 @@ bool findHidPad(std::int32_t ordinal);
 bool openHidPort(std::int32_t ordinal);
 
 // With a pad in the slot: empties the ring, starts the reader thread on the
-// pad's path and pauses 10 ms. On false the write handle is closed.
+// pad's path and pauses 10 ms, longer (bounded) until the reader has opened
+// its own handle. On false the write handle is closed.
 bool startHidReader();
 
 // Stops the reader, waits for its thread to end, then releases the pad.

@@ -18,6 +18,13 @@ constexpr SIZE_T readerStack = 0x8000;
 constexpr DWORD startPauseMs = 10;
 constexpr DWORD closePollMs = 10;
 constexpr DWORD reportSize = 9;
+// Input reports the class driver holds for the reader's handle while the
+// reader is busy; its default (32 on Windows) drops part of a burst that a
+// pad sends faster than one pending read at a time can take it.
+constexpr ULONG readerInputBuffers = 512;
+// How many 1 ms polls an open makes, beyond its pause, for the reader to have
+// its handle (more time where the system's sleep is coarser).
+constexpr int readyPolls = 1000;
 
 bool stopping() { return portState.stopRequested.load() != 0; }
 
@@ -65,6 +72,11 @@ void runReader() {
     ScopedHandle device(CreateFileA(path->DevicePath, GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr));
+    // A failure leaves the default: the reader still works, with less slack.
+    if (device.valid()) HidD_SetNumInputBuffers(device.get(), readerInputBuffers);
+    // The class driver hands a report only to handles open when it arrives:
+    // from here on the pad's answers are kept for this reader.
+    padSlot.readerReady.store(true);
     ScopedHandle readDone(CreateEventA(nullptr, TRUE, TRUE, ""));
     HANDLE stop = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // Published before the first test of stopRequested; the close sets that
@@ -108,9 +120,13 @@ bool openHidPort(std::int32_t ordinal) {
 
 bool startHidReader() {
     resetRing(ring);
+    padSlot.readerReady.store(false);
     HANDLE thread = CreateThread(nullptr, readerStack, hidReaderMain, nullptr, 0, nullptr);
     portState.readerThread.store(thread);
     Sleep(startPauseMs);
+    // A reader slower to start than the pause would miss what the pad says
+    // in answer to the caller's first command; wait for its handle, bounded.
+    for (int i = 0; thread != nullptr && !padSlot.readerReady.load() && i < readyPolls; ++i) Sleep(1);
     if (thread == nullptr) {
         if (HANDLE h = padSlot.writeHandle.exchange(nullptr)) CloseHandle(h);
         portState.readerRunning.store(0);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "vbus_control.h"
@@ -120,6 +121,76 @@ TEST_F(VbusTest, OverlappedReadsPendCompleteAndCancel) {
     EXPECT_FALSE(ReadFile(file, buffer, 9, nullptr, &ov)) << "later reads fail too";
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     CloseHandle(done);
+    CloseHandle(file);
+}
+
+// The sequence numbers (report byte 2) of the reports an overlapped handle
+// holds, taken until a read would have to wait.
+std::vector<int> takeBuffered(HANDLE file) {
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED ov{};
+    ov.hEvent = done;
+    std::vector<int> seen;
+    std::uint8_t buffer[9] = {};
+    DWORD n = 0;
+    while (ReadFile(file, buffer, 9, nullptr, &ov)) seen.push_back(buffer[2]);
+    CancelIo(file);
+    GetOverlappedResult(file, &ov, &n, TRUE);
+    CloseHandle(done);
+    return seen;
+}
+
+std::vector<int> sequence(int from, int to) {
+    std::vector<int> v;
+    for (int i = from; i < to; ++i) v.push_back(i);
+    return v;
+}
+
+TEST_F(VbusTest, InputReportsReachOnlyOpenHandlesWhichHoldABoundedNumber) {
+    const vbus::DeviceId pad = *vbus::deviceAt(vbus::hidClass(), 3);
+    const std::string path = pathOf(vbus::hidClass(), 3);
+    auto burst = [&](int count) {
+        std::vector<vbus::Report> reports;
+        for (int i = 0; i < count; ++i) reports.push_back({0, 1, static_cast<std::uint8_t>(i)});
+        vbus::pushInputReports(pad, reports);
+    };
+    struct Case {
+        const char* label;
+        ULONG buffers;  // 0: the default
+        int pushed;
+        std::vector<int> kept;
+    };
+    const Case cases[] = {
+        {"default, 40 pushed", 0, 40, sequence(8, 40)},
+        {"default, 32 pushed", 0, 32, sequence(0, 32)},
+        {"512, a burst of 60", 512, 60, sequence(0, 60)},
+        {"the fewest, 2", 2, 5, {3, 4}},
+    };
+    for (const Case& c : cases) {
+        burst(3);  // before the handles exist: nobody gets these
+        HANDLE first = openPath(path, FILE_FLAG_OVERLAPPED);
+        HANDLE second = openPath(path, FILE_FLAG_OVERLAPPED);
+        if (c.buffers != 0) {
+            EXPECT_TRUE(HidD_SetNumInputBuffers(first, c.buffers)) << c.label;
+            EXPECT_TRUE(HidD_SetNumInputBuffers(second, c.buffers)) << c.label;
+        }
+        burst(c.pushed);
+        HANDLE late = openPath(path, FILE_FLAG_OVERLAPPED);
+        EXPECT_EQ(takeBuffered(first), c.kept) << c.label;
+        EXPECT_EQ(takeBuffered(second), c.kept) << c.label << ": every handle gets its own copy";
+        EXPECT_EQ(takeBuffered(late), std::vector<int>{}) << c.label << ": opened after the reports";
+        for (HANDLE h : {first, second, late}) CloseHandle(h);
+    }
+
+    HANDLE file = openPath(path, FILE_FLAG_OVERLAPPED);
+    for (ULONG refused : {0u, 1u, 513u}) {
+        EXPECT_FALSE(HidD_SetNumInputBuffers(file, refused)) << refused;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << refused;
+    }
+    EXPECT_TRUE(HidD_SetNumInputBuffers(file, 512));
+    burst(50);
+    EXPECT_TRUE(HidD_SetNumInputBuffers(file, 10)) << "shrinking drops the oldest";
+    EXPECT_EQ(takeBuffered(file), sequence(40, 50));
     CloseHandle(file);
 }
 

@@ -7,6 +7,9 @@
 // Usage: wine_harness DLL            runs every case, exit code 0 when all pass
 //        wine_harness DLL CASE       one case (noenv, noclass, natives) in this
 //                                    process; the parent runs these itself.
+//        wine_harness DLL kernel SHARE   the cases against the pad emulator's
+//        wine_harness DLL gadget SHARE   uhid pads or gadget pad, in the VM of
+//                                    tests/kernel (see kernel_pads.h).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -17,90 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_jni.h"
-
-using halvix::testing::FakeJni;
+#include "kernel_pads.h"
+#include "loaded_dll.h"
 
 namespace {
 
-constexpr jint jniVersion12 = 0x00010002;
-constexpr const char* packagedClass = "com/kesta/vanmora/util/Halvix";
-
-int failures = 0;
-int checks = 0;
-
-void check(bool ok, const std::string& what) {
-    ++checks;
-    if (!ok) {
-        ++failures;
-        std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-        std::fflush(stderr);
-    }
-}
-
-using OnLoadFn = jint(JNICALL*)(JavaVM*, void*);
-using OpenFn = jboolean(JNICALL*)(JNIEnv*, jobject, jstring);
-using CloseFn = jboolean(JNICALL*)(JNIEnv*, jobject);
-using PointFn = jlong(JNICALL*)(JNIEnv*, jobject);
-using CommandFn = jboolean(JNICALL*)(JNIEnv*, jobject, jbyteArray);
-using SerialFn = jbyteArray(JNICALL*)(JNIEnv*, jobject);
-
-// The exports under the names a VM looks them up by: stdcall-decorated on
-// x86, plain on x64.
-struct ExportName {
-    const char* x86;
-    const char* x64;
-    const char* method;
-    const char* signature;
-};
-constexpr ExportName onLoadName = {"_JNI_OnLoad@8", "JNI_OnLoad", nullptr, nullptr};
-constexpr ExportName nativeNames[5] = {
-    {"_Java_Halvix_openUsbPort@12", "Java_Halvix_openUsbPort", "openUsbPort", "(Ljava/lang/String;)Z"},
-    {"_Java_Halvix_closeUsbPort@8", "Java_Halvix_closeUsbPort", "closeUsbPort", "()Z"},
-    {"_Java_Halvix_getPointData@8", "Java_Halvix_getPointData", "getPointData", "()J"},
-    {"_Java_Halvix_putCmdString@12", "Java_Halvix_putCmdString", "putCmdString", "([B)Z"},
-    {"_Java_Halvix_getSerialData@8", "Java_Halvix_getSerialData", "getSerialData", "()[B"},
-};
-
-const char* exportedName(const ExportName& name) { return sizeof(void*) == 4 ? name.x86 : name.x64; }
-
-struct Library {
-    HMODULE module = nullptr;
-    FARPROC onLoad = nullptr;
-    FARPROC natives[5] = {};
-
-    template <typename F>
-    F native(int i) const {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(natives[i]));
-    }
-};
-
-bool load(const char* path, Library& lib) {
-    lib.module = LoadLibraryA(path);
-    check(lib.module != nullptr, std::string("LoadLibraryA(") + path + ") error " +
-                                     std::to_string(GetLastError()));
-    if (lib.module == nullptr) return false;
-    lib.onLoad = GetProcAddress(lib.module, exportedName(onLoadName));
-    check(lib.onLoad != nullptr, std::string("export ") + exportedName(onLoadName));
-    bool all = lib.onLoad != nullptr;
-    for (int i = 0; i < 5; ++i) {
-        lib.natives[i] = GetProcAddress(lib.module, exportedName(nativeNames[i]));
-        check(lib.natives[i] != nullptr, std::string("export ") + exportedName(nativeNames[i]));
-        all = all && lib.natives[i] != nullptr;
-    }
-    return all;
-}
-
-jint callOnLoad(const Library& lib, FakeJni& vm) {
-    return reinterpret_cast<OnLoadFn>(reinterpret_cast<void*>(lib.onLoad))(vm.vm(), nullptr);
-}
-
-double nowMs() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using namespace halvix::harness;
 
 // --- cases run in a child process -----------------------------------------
 
@@ -336,10 +261,17 @@ void checkVersionRecord(const char* dll) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DLL [noenv|noclass|natives]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s DLL [noenv|noclass|natives | kernel SHARE | gadget SHARE]\n", argv[0]);
         return 2;
     }
     const char* dll = argv[1];
+    if (argc >= 4 && (std::strcmp(argv[2], "kernel") == 0 || std::strcmp(argv[2], "gadget") == 0)) {
+        Library lib;
+        if (load(dll, lib)) runKernelCases(lib, argv[3], std::strcmp(argv[2], "gadget") == 0);
+        std::printf("harness %s %s cases on %s: %s (%d checks, %d failed)\n", sizeof(void*) == 4 ? "x86" : "x64",
+                    argv[2], dll, failures == 0 ? "passed" : "FAILED", checks, failures);
+        return failures == 0 ? 0 : 1;
+    }
     if (argc >= 3) {
         // The library's text goes out unchanged: no CR is added before LF,
         // so what was written is what is compared.

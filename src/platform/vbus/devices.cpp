@@ -14,6 +14,7 @@ namespace {
 std::size_t pendingCloses = 0;  // guarded by the kernel lock
 
 constexpr auto recordPeriod = std::chrono::milliseconds(5);
+constexpr auto echoPaceLimit = std::chrono::milliseconds(100);
 
 BOOL fail(DWORD code) {
     SetLastError(code);
@@ -106,13 +107,15 @@ BOOL readSynchronous(Kernel& k, std::unique_lock<std::mutex>& hold, FileObject& 
         if (d.readError != 0) return fail(d.readError);
         auto due = std::chrono::steady_clock::time_point::max();
         if (d.kind == Device::Kind::Hid) {
-            if (!d.input.empty() && length < d.input.front().size()) {
+            std::deque<Report>& input = file.input;
+            if (!input.empty() && length < input.front().size()) {
                 return fail(ERROR_INVALID_USER_BUFFER);
             }
-            if (!d.input.empty()) {
-                std::memcpy(buffer, d.input.front().data(), d.input.front().size());
-                if (read) *read = static_cast<DWORD>(d.input.front().size());
-                d.input.pop_front();
+            if (!input.empty()) {
+                std::memcpy(buffer, input.front().data(), input.front().size());
+                if (read) *read = static_cast<DWORD>(input.front().size());
+                input.pop_front();
+                k.changed.notify_all();  // room for a held echo
                 return TRUE;
             }
         } else {
@@ -142,10 +145,14 @@ void deliver(Kernel& k, Device& device, const Report& report) {
     for (FileObject* f : device.files) {
         if (f->pending) {
             complete(k, *f, ERROR_SUCCESS, &report);
-            return;
+            continue;
+        }
+        f->input.push_back(report);
+        while (f->input.size() > f->inputBuffers) {
+            f->input.pop_front();
+            if (f->hasRead) ++device.droppedInputs;
         }
     }
-    device.input.push_back(report);
     k.changed.notify_all();
 }
 
@@ -206,6 +213,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     if (buffer == nullptr) return fail(ERROR_INVALID_USER_BUFFER);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     ++file->device->reads;
+    file->hasRead = true;
     if (!file->overlapped) return readSynchronous(k, hold, *file, bytes, toRead, read);
 
     Device& d = *file->device;
@@ -225,9 +233,9 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     file->pending = true;
     file->read = PendingRead{overlapped, std::this_thread::get_id(), bytes, toRead, event};
     overlapped->Internal = statusPending;
-    if (!d.input.empty()) {
-        Report report = d.input.front();
-        d.input.pop_front();
+    if (!file->input.empty()) {
+        Report report = file->input.front();
+        file->input.pop_front();
         complete(k, *file, ERROR_SUCCESS, &report);
         if (read) *read = static_cast<DWORD>(report.size());
         return TRUE;
@@ -238,16 +246,29 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped) {
     Kernel& k = kernel();
-    std::lock_guard<std::mutex> hold(k.lock);
+    std::unique_lock<std::mutex> hold(k.lock);
     if (written) *written = 0;
     auto file = fileOf(k, handle);
     if (!file) return fail(ERROR_INVALID_HANDLE);
     Device& d = *file->device;
     if (d.kind != Device::Kind::Hid) return fail(ERROR_NOT_SUPPORTED);
     if (overlapped != nullptr) return fail(ERROR_NOT_SUPPORTED);
-    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
     Report report{};
     if (buffer == nullptr || toWrite != report.size()) return fail(ERROR_INVALID_PARAMETER);
+    if (d.hid.behaviour == HidBehaviour::Echo) {
+        // A real pad takes output reports at the USB's pace and answers at
+        // that pace, which a reader keeps up with; the bus writes at once, so
+        // it holds a write while the answer would overflow a reader's buffer.
+        // Only briefly: a reader that stalls loses answers, as it would on a
+        // real stack.
+        auto readerFull = [&d] {
+            return std::any_of(d.files.begin(), d.files.end(), [](const FileObject* f) {
+                return f->hasRead && f->input.size() >= f->inputBuffers;
+            });
+        };
+        k.changed.wait_for(hold, echoPaceLimit, [&] { return !d.plugged || !readerFull(); });
+    }
+    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
     std::memcpy(report.data(), buffer, report.size());
     d.output.push_back(report);
     if (d.hid.behaviour == HidBehaviour::Echo) {
@@ -292,6 +313,23 @@ BOOL vbus::cancelSynchronousIo(HANDLE thread) {
     if (self.blockedIn == nullptr) return fail(ERROR_NOT_FOUND);
     self.blockedIn->cancelled = true;
     k.changed.notify_all();
+    return TRUE;
+}
+
+BOOLEAN HidD_SetNumInputBuffers(HANDLE handle, ULONG buffers) {
+    Kernel& k = kernel();
+    std::lock_guard<std::mutex> hold(k.lock);
+    auto file = fileOf(k, handle);
+    if (!file) return fail(ERROR_INVALID_HANDLE);
+    Device& d = *file->device;
+    if (d.kind != Device::Kind::Hid) return fail(ERROR_NOT_SUPPORTED);
+    if (!d.plugged) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    if (buffers < minInputBuffers || buffers > maxInputBuffers) return fail(ERROR_INVALID_PARAMETER);
+    file->inputBuffers = buffers;
+    while (file->input.size() > file->inputBuffers) {
+        file->input.pop_front();
+        if (file->hasRead) ++d.droppedInputs;
+    }
     return TRUE;
 }
 

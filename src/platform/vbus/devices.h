@@ -31,10 +31,11 @@ struct Device {
     std::size_t reads = 0;  // ReadFile calls made on the device
     std::vector<FileObject*> files;  // open files, for completions and counts
 
-    // HID.
+    // HID. Input reports wait in the buffers of the files open on the
+    // device, not here: a report reaches only files open when it arrives.
     HidDeviceConfig hid;
-    std::deque<Report> input;  // waits here until a read takes it
     std::vector<Report> output;
+    std::size_t droppedInputs = 0;  // reports pushed out of full buffers of files read from
 
     // Legacy.
     bool streaming = false;
@@ -52,12 +53,23 @@ struct PendingRead {
     std::shared_ptr<Object> event;  // keeps the completion event alive
 };
 
+// How many input reports a HID file holds, as the HID class driver has it:
+// 32 unless HidD_SetNumInputBuffers asks for 2 to 512.
+constexpr std::size_t defaultInputBuffers = 32;
+constexpr std::size_t minInputBuffers = 2;
+constexpr std::size_t maxInputBuffers = 512;
+
 struct FileObject : Object {
     FileObject() : Object(Kind::File) {}
     std::shared_ptr<Device> device;
     bool overlapped = false;
     bool pending = false;
+    bool hasRead = false;  // a read was made on this file
     PendingRead read;
+    // HID input reports that came while no read was pending, oldest first;
+    // beyond `inputBuffers` the oldest is dropped.
+    std::deque<Report> input;
+    std::size_t inputBuffers = defaultInputBuffers;
 };
 
 // A synchronous read a thread is blocked in; CancelSynchronousIo sets `cancelled`.
@@ -76,8 +88,9 @@ DWORD classDevsError(const GUID& cls);
 
 bool isClass(const Device& device, const GUID& cls);
 
-// With the lock held: hands `report` to the device's oldest pending overlapped
-// read, or queues it.
+// With the lock held: hands `report` to every file open on the device: to its
+// pending overlapped read, or into its buffer, dropping the oldest report
+// there when the buffer is full.
 void deliver(Kernel& k, Device& device, const Report& report);
 
 // CancelSynchronousIo of the bus's kernel32; the library finds it only by

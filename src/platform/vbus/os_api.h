@@ -11,6 +11,7 @@
 #include <cstdint>
 
 using BOOL = int;
+using BOOLEAN = unsigned char;
 using BYTE = unsigned char;
 using CHAR = char;
 using USHORT = unsigned short;
@@ -195,3 +196,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 // HID class library.
 void HidD_GetHidGuid(LPGUID guid);
 BOOL HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
+// How many input reports the class driver holds for this handle while no read
+// takes them (2 to 512; 32 until set). Beyond that the oldest is dropped.
+// ERROR_INVALID_PARAMETER outside that range.
+BOOLEAN HidD_SetNumInputBuffers(HANDLE device, ULONG buffers);

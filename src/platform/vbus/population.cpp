@@ -1,5 +1,6 @@
 // The bus's devices: the default population, and the test controls that
 // change devices or play their part.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -205,8 +206,33 @@ void pushInputReport(DeviceId device, const Report& report) {
     });
 }
 
+void pushInputReports(DeviceId device, const std::vector<Report>& reports) {
+    withDevice(device, [&](Kernel& k, Device& d) {
+        for (const Report& r : reports) {
+            if (d.plugged) deliver(k, d, r);
+        }
+    });
+}
+
 std::size_t queuedInputReports(DeviceId device) {
-    return withDevice(device, [](Kernel&, Device& d) { return d.input.size(); });
+    return withDevice(device, [](Kernel&, Device& d) {
+        std::size_t most = 0;
+        for (const FileObject* f : d.files) {
+            if (f->hasRead) most = std::max(most, f->input.size());
+        }
+        return most;
+    });
+}
+
+std::size_t droppedInputReports(DeviceId device) {
+    return withDevice(device, [](Kernel&, Device& d) { return d.droppedInputs; });
+}
+
+std::size_t pendingReadCount(DeviceId device) {
+    return withDevice(device, [](Kernel&, Device& d) {
+        return static_cast<std::size_t>(
+            std::count_if(d.files.begin(), d.files.end(), [](const FileObject* f) { return f->pending; }));
+    });
 }
 
 std::vector<Report> outputReports(DeviceId device) {

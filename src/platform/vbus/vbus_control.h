@@ -65,9 +65,23 @@ void unplug(DeviceId device);
 // The id of the n-th device of the class in enumeration order.
 std::optional<DeviceId> deviceAt(const GUID& cls, std::size_t index);
 
-// Playing a pad.
+// Playing a pad. As with a HID class driver, a report reaches only the files
+// open on the device when it arrives: each file's pending read, or else its
+// buffer of 32 reports (or what HidD_SetNumInputBuffers set), from which the
+// oldest report is dropped when a new one does not fit.
 void pushInputReport(DeviceId device, const Report& report);
+// Several reports at once, with no read taking one in between: a burst that
+// outruns any reader.
+void pushInputReports(DeviceId device, const std::vector<Report>& reports);
+// Reports waiting for the device's readers: the most that any file on it
+// that has been read from holds.
 std::size_t queuedInputReports(DeviceId device);
+// Reports dropped so far because the buffer of a file that has been read
+// from was full (a handle nobody reads from fills up and drops as a matter
+// of course).
+std::size_t droppedInputReports(DeviceId device);
+// Files on the device with an overlapped read pending.
+std::size_t pendingReadCount(DeviceId device);
 std::vector<Report> outputReports(DeviceId device);  // every report written, in order
 void setReadError(DeviceId device, DWORD error);     // 0: reads work again
 // A driver that will not let go: while held, the device's synchronous reads
