@@ -224,6 +224,17 @@ DWORD WINAPI blockInRead(LPVOID file) {
     return ok ? 0 : GetLastError();
 }
 
+// Starts a thread that reads `file` synchronously and gives it 20 ms to be
+// inside the read; null if the thread could not start.
+HANDLE startBlockedReader(HANDLE file) {
+    started.store(0);
+    HANDLE thread = CreateThread(nullptr, 0x8000, blockInRead, file, 0, nullptr);
+    if (thread == nullptr) return nullptr;
+    while (started.load() == 0) Sleep(1);
+    Sleep(20);
+    return thread;
+}
+
 using CancelSynchronousIoCall = BOOL (*)(HANDLE);
 
 CancelSynchronousIoCall cancelSynchronousIo() {
@@ -236,11 +247,8 @@ TEST_F(VbusTest, SynchronousReadEndsOnCancel) {
     vbus::addLegacyDevice({});  // silent
     HANDLE file = openPath(pathOf(vbus::legacyClass(), 0), FILE_ATTRIBUTE_NORMAL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    started.store(0);
-    HANDLE thread = CreateThread(nullptr, 0x8000, blockInRead, file, 0, nullptr);
+    HANDLE thread = startBlockedReader(file);
     ASSERT_NE(thread, nullptr);
-    while (started.load() == 0) Sleep(1);
-    Sleep(20);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "the read did not block";
     const CancelSynchronousIoCall cancel = cancelSynchronousIo();
     ASSERT_NE(cancel, nullptr);
@@ -259,11 +267,8 @@ TEST_F(VbusTest, HeldReadsIgnoreTheCancelUntilReleased) {
     vbus::holdReads(pad, true);
     HANDLE file = openPath(pathOf(vbus::legacyClass(), 0), FILE_ATTRIBUTE_NORMAL);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    started.store(0);
-    HANDLE thread = CreateThread(nullptr, 0x8000, blockInRead, file, 0, nullptr);
+    HANDLE thread = startBlockedReader(file);
     ASSERT_NE(thread, nullptr);
-    while (started.load() == 0) Sleep(1);
-    Sleep(20);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT) << "a record was due, yet held";
     EXPECT_TRUE(cancelSynchronousIo()(thread)) << "the cancel is asked for";
     EXPECT_EQ(WaitForSingleObject(thread, 100), WAIT_TIMEOUT) << "the held read ended on a cancel";
